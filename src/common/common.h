@@ -1,0 +1,176 @@
+// The common layer: every Common* function that fills a driver record's slots
+// and hooks, and the procedures the concrete driver calls directly. The slot
+// and hook functions have exactly the types of the public header's slots.
+#pragma once
+
+#include <vantu/driver.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+// ---- Records and lists ---------------------------------------------------------
+
+// A rectangle in pixels; right and bottom are exclusive.
+typedef struct SCommonRect {
+    int32_t left;
+    int32_t top;
+    int32_t right;
+    int32_t bottom;
+} SCommonRect;
+
+// Drop one reference: destructor below two holders, then free at zero.
+void release(void *record);
+// Append `link` at the tail of `list`.
+void CommonListAppend(SCommonList *list, SCommonLink *link);
+// Take `link` out of its list; nothing happens when it is in none.
+void CommonListUnlink(SCommonLink *link);
+
+// Failing stubs of the driver core.
+SCommonRec *CommonInitFail(uint32_t hostHandle);
+vantu_bool VANTU_CALL CommonAllocWindowFail(SCommonRec *record, uint32_t flags, int32_t subDevice,
+                                            uint32_t windowArg);
+vantu_bool VANTU_CALL CommonAllocFullScreenFail(SCommonRec *record, uint32_t flags, int32_t subDevice,
+                                                uint32_t fullScreenArg, uint32_t width, uint32_t height,
+                                                uint32_t bitsPerPixel, uint32_t fullScreenArg2,
+                                                uint32_t fullScreenArg3);
+vantu_bool VANTU_CALL CommonAllocBufferFail(SCommonRec *record, uint32_t flags, int32_t subDevice,
+                                            const SBitmapInfo *buffer);
+vantu_bool VANTU_CALL CommonDeallocFail(SCommonRec *record);
+
+// ---- Lifecycle and debug messages ------------------------------------------------
+
+// The module-wide default debug function; the entry point stores its argument here.
+extern DebugMsgFunc CommonDefaultDebugMsgFunc;
+
+SCommonRec *CommonInit(uint32_t hostHandle);
+SCommonRec *CommonDoInit(SCommonRec *record, uint32_t hostHandle);
+vantu_bool CommonDoDone(SCommonRec *record);
+vantu_bool VANTU_CALL CommonDone(SCommonRec *record);
+vantu_bool VANTU_CALL CommonSetDebugMsgFunc(SCommonRec *record, DebugMsgFunc func);
+void CommonDebugMsg(SCommonRec *record, const char *format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 2, 3)))
+#endif
+    ;
+void VANTU_CALL CommonDebugFuncNull(SCommonRec *record, const char *text);
+
+// ---- Allocation and readiness -------------------------------------------------------
+
+vantu_bool VANTU_CALL CommonAllocWindow(SCommonRec *record, uint32_t flags, int32_t subDevice,
+                                        uint32_t windowArg);
+vantu_bool VANTU_CALL CommonAllocFullScreen(SCommonRec *record, uint32_t flags, int32_t subDevice,
+                                            uint32_t fullScreenArg, uint32_t width, uint32_t height,
+                                            uint32_t bitsPerPixel, uint32_t fullScreenArg2,
+                                            uint32_t fullScreenArg3);
+vantu_bool VANTU_CALL CommonAllocBuffer(SCommonRec *record, uint32_t flags, int32_t subDevice,
+                                        const SBitmapInfo *buffer);
+vantu_bool VANTU_CALL CommonDealloc(SCommonRec *record);
+vantu_bool VANTU_CALL CommonDoAlloc(SCommonRec *record, uint32_t flags, int32_t subDevice);
+vantu_bool VANTU_CALL CommonDoDealloc(SCommonRec *record);
+vantu_bool CommonDoAllocSurfaces(SCommonRec *record);
+vantu_bool CommonDoDeallocSurfaces(SCommonRec *record);
+vantu_bool CommonDoAllocExtSurfaces(SCommonRec *record);
+vantu_bool CommonDoDeallocExtSurfaces(SCommonRec *record);
+vantu_bool VANTU_CALL CommonSetCallbacks(SCommonRec *record, const SCommonCallbacks *callbacks,
+                                         SCommonCallbacks *oldCallbacks);
+vantu_bool VANTU_CALL CommonRestoreLostSurfaces(SCommonRec *record);
+
+// ---- Drawing lock and presentation ---------------------------------------------------
+
+// How long DrawBegin waits for another thread's drawing to end.
+enum { kDrawWaitMs = 10000 };
+
+void *VANTU_CALL CommonDrawBegin(SCommonRec *record);
+vantu_bool VANTU_CALL CommonDrawEnd(SCommonRec *record);
+vantu_bool VANTU_CALL CommonFlip(SCommonRec *record);
+vantu_bool VANTU_CALL CommonFlipToPrimary(SCommonRec *record);
+vantu_bool VANTU_CALL CommonSync(SCommonRec *record);
+
+// ---- Palettes and bitmaps -------------------------------------------------------------
+
+SCommonPalette *CommonPaletteInit(SCommonPalette *palette, SCommonRec *record, const uint32_t *colours,
+                                  int32_t count);
+SCommonBitmap *CommonBitmapInit(SCommonBitmap *bitmap, SCommonRec *record, vantu_bool isScreen, int32_t width,
+                                int32_t height);
+SCommonBitmap *CommonBitmapInitScr(SCommonBitmap *bitmap, SCommonRec *record, vantu_bool isScreen,
+                                   const SBitmapInfo *info);
+void VANTU_CALL PaletteDestruct(void *record);
+void VANTU_CALL BitmapDestruct(void *record);
+
+SCommonPalette *VANTU_CALL CommonInitPalette(SCommonRec *record, const uint32_t *colours, int32_t count);
+vantu_bool VANTU_CALL CommonDonePalette(SCommonRec *record, SCommonPalette *palette);
+SCommonBitmap *VANTU_CALL CommonInitBitmap(SCommonRec *record, int32_t width, int32_t height);
+SCommonBitmap *VANTU_CALL CommonInitScreenBitmap(SCommonRec *record);
+vantu_bool VANTU_CALL CommonDoneBitmap(SCommonRec *record, SCommonBitmap *bitmap);
+vantu_bool VANTU_CALL CommonSetBitmapPalette(SCommonRec *record, SCommonBitmap *bitmap, SCommonPalette *palette);
+SBitmapInfo *VANTU_CALL CommonGetBitmapInfo(SCommonRec *record, SCommonBitmap *bitmap);
+vantu_bool VANTU_CALL CommonIsBitmapInitialized(SCommonRec *record, SCommonBitmap *bitmap);
+SBitmapInfo *VANTU_CALL CommonLockBitmap(SCommonRec *record, SCommonBitmap *bitmap);
+vantu_bool VANTU_CALL CommonUnlockBitmap(SCommonRec *record, SCommonBitmap *bitmap);
+
+vantu_bool VANTU_CALL CommonAllocBitmap(SCommonRec *record, SCommonBitmap *bitmap);
+vantu_bool VANTU_CALL CommonDeallocBitmap(SCommonRec *record, SCommonBitmap *bitmap);
+vantu_bool VANTU_CALL CommonAllocBitmapMem(SCommonRec *record, SCommonBitmap *bitmap);
+vantu_bool VANTU_CALL CommonDeallocBitmapMem(SCommonRec *record, SCommonBitmap *bitmap);
+vantu_bool CommonAllocAllBitmaps(SCommonRec *record);
+vantu_bool CommonDeallocAllBitmaps(SCommonRec *record);
+
+SCommonPalette *VANTU_CALL CommonInitPaletteFail(SCommonRec *record, const uint32_t *colours, int32_t count);
+vantu_bool VANTU_CALL CommonDonePaletteFail(SCommonRec *record, SCommonPalette *palette);
+SCommonBitmap *VANTU_CALL CommonInitBitmapFail(SCommonRec *record, int32_t width, int32_t height);
+SCommonBitmap *VANTU_CALL CommonInitScreenBitmapFail(SCommonRec *record);
+vantu_bool VANTU_CALL CommonDoneBitmapFail(SCommonRec *record, SCommonBitmap *bitmap);
+vantu_bool VANTU_CALL CommonSetBitmapPaletteFail(SCommonRec *record, SCommonBitmap *bitmap,
+                                                 SCommonPalette *palette);
+SBitmapInfo *VANTU_CALL CommonGetBitmapInfoFail(SCommonRec *record, SCommonBitmap *bitmap);
+vantu_bool VANTU_CALL CommonIsBitmapInitializedFail(SCommonRec *record, SCommonBitmap *bitmap);
+SBitmapInfo *VANTU_CALL CommonLockBitmapFail(SCommonRec *record, SCommonBitmap *bitmap);
+vantu_bool VANTU_CALL CommonUnlockBitmapFail(SCommonRec *record, SCommonBitmap *bitmap);
+vantu_bool VANTU_CALL CommonAllocBitmapFail(SCommonRec *record, SCommonBitmap *bitmap);
+vantu_bool VANTU_CALL CommonDeallocBitmapFail(SCommonRec *record, SCommonBitmap *bitmap);
+
+// ---- Screen colour conversion -------------------------------------------------------------
+
+uint32_t VANTU_CALL CommonGetScreenColor8(SCommonRec *record, SCommonBitmap *bitmap, uint32_t colour);
+uint32_t VANTU_CALL CommonGetScreenColor555(SCommonRec *record, SCommonBitmap *bitmap, uint32_t colour);
+uint32_t VANTU_CALL CommonGetScreenColor565(SCommonRec *record, SCommonBitmap *bitmap, uint32_t colour);
+uint32_t VANTU_CALL CommonGetScreenColor888(SCommonRec *record, SCommonBitmap *bitmap, uint32_t colour);
+uint32_t VANTU_CALL CommonGetScreenColorRGB(SCommonRec *record, SCommonBitmap *bitmap, uint32_t colour);
+uint32_t VANTU_CALL CommonGetScreenColorFail(SCommonRec *record, SCommonBitmap *bitmap, uint32_t colour);
+// Readying's share: choose the GetScreenColor slot from screenInfo (and analyse
+// the masks into colourShift when the generic conversion is chosen).
+void CommonChooseScreenColor(SCommonRec *record);
+// Unreadying's share: the failing stub in the slot, colourShift zeroed.
+void CommonResetScreenColor(SCommonRec *record);
+
+// ---- Software clear and copy -------------------------------------------------------------------
+
+vantu_bool VANTU_CALL CommonClearBitmap(SCommonRec *record, SCommonBitmap *bitmap, uint32_t pixel);
+vantu_bool VANTU_CALL CommonClearBitmapSW(SCommonRec *record, SCommonBitmap *bitmap, uint32_t pixel);
+vantu_bool VANTU_CALL CommonClearBitmapFail(SCommonRec *record, SCommonBitmap *bitmap, uint32_t pixel);
+vantu_bool VANTU_CALL CommonCopyBitmap(SCommonRec *record, SCommonBitmap *dst, SCommonBitmap *src, int32_t srcX,
+                                       int32_t srcY, int32_t dstX, int32_t dstY, int32_t copyWidth,
+                                       int32_t copyHeight, vantu_bool transparent);
+vantu_bool VANTU_CALL CommonCopyBitmapSW(SCommonRec *record, SCommonBitmap *dst, SCommonBitmap *src,
+                                         int32_t srcX, int32_t srcY, int32_t dstX, int32_t dstY,
+                                         int32_t copyWidth, int32_t copyHeight, vantu_bool transparent);
+vantu_bool VANTU_CALL CommonCopyBitmapFail(SCommonRec *record, SCommonBitmap *dst, SCommonBitmap *src,
+                                           int32_t srcX, int32_t srcY, int32_t dstX, int32_t dstY,
+                                           int32_t copyWidth, int32_t copyHeight, vantu_bool transparent);
+vantu_bool VANTU_CALL CommonCopyEntireBitmap(SCommonRec *record, SCommonBitmap *dst, SCommonBitmap *src,
+                                             int32_t dstX, int32_t dstY, vantu_bool transparent);
+vantu_bool VANTU_CALL CommonCopyEntireBitmapSW(SCommonRec *record, SCommonBitmap *dst, SCommonBitmap *src,
+                                               int32_t dstX, int32_t dstY, vantu_bool transparent);
+vantu_bool VANTU_CALL CommonCopyEntireBitmapDefault(SCommonRec *record, SCommonBitmap *dst, SCommonBitmap *src,
+                                                    int32_t dstX, int32_t dstY, vantu_bool transparent);
+vantu_bool VANTU_CALL CommonCopyEntireBitmapFail(SCommonRec *record, SCommonBitmap *dst, SCommonBitmap *src,
+                                                 int32_t dstX, int32_t dstY, vantu_bool transparent);
+void CommonDoCopyBitmapSW(SCommonRec *record, const SBitmapInfo *dstInfo, const SBitmapInfo *srcInfo,
+                          int32_t srcX, int32_t srcY, int32_t dstX, int32_t dstY, int32_t copyWidth,
+                          int32_t copyHeight, vantu_bool transparent);
+vantu_bool CommonClipRect(SCommonRect *other, SCommonRect *rect, int32_t boundWidth, int32_t boundHeight);
+
+#ifdef __cplusplus
+}
+#endif

@@ -1,0 +1,41 @@
+// Pixel kernels: the inner loops of clear and copy, over rectangles that the
+// caller has already clipped. A kernel trusts its arguments: `n` pixels (or
+// bytes, for the opaque copy) per row, `rows` rows, both at least 1, and every
+// row inside its surface. Only the n pixels of each row are read or written.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace vantu {
+
+// Fill `rows` rows of `n` pixels with the low bytes of `pixel`.
+using FillRectFn = void (*)(uint8_t *dst, ptrdiff_t pitch, int32_t n, int32_t rows, uint32_t pixel);
+// Copy `rows` rows of `n` units (bytes for the opaque copy, pixels for the keyed copy).
+using CopyRectFn = void (*)(uint8_t *dst, ptrdiff_t dstPitch, const uint8_t *src, ptrdiff_t srcPitch,
+                            int32_t n, int32_t rows);
+
+// One level's kernels, indexed by pixel size in bytes (1 to 4; index 0 unused).
+// The keyed copy leaves a destination pixel alone where the source pixel is 0.
+struct PixelKernels {
+    const char *name;
+    FillRectFn fill[5];
+    CopyRectFn copy; // bytes
+    CopyRectFn copyKeyed[5];
+};
+
+enum class KernelLevel { Reference = 0, SSE2 = 1, AVX2 = 2, AVX512 = 3 };
+inline constexpr int kKernelLevels = 4;
+
+// The plain, obviously correct loops every other level is checked against.
+const PixelKernels &ReferenceKernels();
+
+// The kernels of `level`, or null when this build or this CPU lacks it.
+const PixelKernels *KernelsForLevel(KernelLevel level);
+
+// The kernels clear and copy use: the highest level the CPU supports, chosen
+// once; the environment variable VANTU_SIMD (reference, sse2, avx2, avx512)
+// forces a lower level.
+const PixelKernels &ActiveKernels();
+
+} // namespace vantu
