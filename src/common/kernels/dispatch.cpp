@@ -1,1 +1,85 @@
-// placeholder
+// Chooses the pixel kernels once, from the CPU's features, capped by the
+// VANTU_SIMD environment variable.
+#include <cstdlib>
+#include <cstring>
+
+#include "levels.h"
+#include "pixels.h"
+
+namespace vantu {
+namespace {
+
+#if defined(VANTU_X86_KERNELS) && (defined(__GNUC__) || defined(__clang__))
+KernelLevel DetectCpuLevel() {
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+        __builtin_cpu_supports("avx512vl"))
+        return KernelLevel::AVX512;
+    if (__builtin_cpu_supports("avx2"))
+        return KernelLevel::AVX2;
+    if (__builtin_cpu_supports("sse2"))
+        return KernelLevel::SSE2;
+    return KernelLevel::Reference;
+}
+#else
+KernelLevel DetectCpuLevel() { return KernelLevel::Reference; }
+#endif
+
+KernelLevel CpuLevel() {
+    static const KernelLevel level = DetectCpuLevel();
+    return level;
+}
+
+// The level VANTU_SIMD asks for, or the highest one when it is unset or unknown.
+KernelLevel RequestedLevel() {
+    const char *env = std::getenv("VANTU_SIMD");
+    if (env == nullptr)
+        return KernelLevel::AVX512;
+    static constexpr struct {
+        const char *name;
+        KernelLevel level;
+    } kNames[] = {{"reference", KernelLevel::Reference},
+                  {"sse2", KernelLevel::SSE2},
+                  {"avx2", KernelLevel::AVX2},
+                  {"avx512", KernelLevel::AVX512}};
+    for (const auto &entry : kNames)
+        if (std::strcmp(env, entry.name) == 0)
+            return entry.level;
+    return KernelLevel::AVX512;
+}
+
+} // namespace
+
+const PixelKernels *KernelsForLevel(KernelLevel level) {
+    if (static_cast<int>(level) > static_cast<int>(CpuLevel()))
+        return nullptr;
+    switch (level) {
+    case KernelLevel::Reference:
+        return &ReferenceKernels();
+#if defined(VANTU_X86_KERNELS)
+    case KernelLevel::SSE2:
+        return &Sse2Kernels();
+    case KernelLevel::AVX2:
+        return &Avx2Kernels();
+    case KernelLevel::AVX512:
+        return &Avx512Kernels();
+#endif
+    default:
+        return nullptr;
+    }
+}
+
+const PixelKernels &ActiveKernels() {
+    static const PixelKernels &active = [] () -> const PixelKernels & {
+        int level = static_cast<int>(RequestedLevel());
+        if (level > static_cast<int>(CpuLevel()))
+            level = static_cast<int>(CpuLevel());
+        for (; level > 0; --level)
+            if (const PixelKernels *kernels = KernelsForLevel(static_cast<KernelLevel>(level)))
+                return *kernels;
+        return ReferenceKernels();
+    }();
+    return active;
+}
+
+} // namespace vantu
