@@ -1,1 +1,61 @@
-// placeholder
+// Records and lists: the one way a reference is dropped, the intrusive
+// creation-ordered lists of palettes and bitmaps, and the core's failing stubs.
+#include <cstdlib>
+
+#include "common.h"
+
+extern "C" {
+
+void release(void *record) {
+    if (record == nullptr)
+        return;
+    auto *header = static_cast<SCommonHeader *>(record);
+    // The destructor runs while the record is intact, before the count drops.
+    if (header->refCount < 2 && header->destruct != nullptr)
+        header->destruct(record);
+    header->refCount = static_cast<int32_t>(static_cast<uint32_t>(header->refCount) - 1u);
+    if (header->refCount <= 0) {
+        header->size = 0;
+        std::free(record);
+    }
+}
+
+void CommonListAppend(SCommonList *list, SCommonLink *link) {
+    if (list->last != nullptr)
+        list->last->next = link;
+    else
+        list->first = link;
+    link->next = nullptr;
+    link->prev = list->last;
+    link->list = list;
+    list->last = link;
+}
+
+void CommonListUnlink(SCommonLink *link) {
+    if (link->prev != nullptr)
+        link->prev->next = link->next;
+    else if (link->list != nullptr)
+        link->list->first = link->next;
+    if (link->next != nullptr)
+        link->next->prev = link->prev;
+    else if (link->list != nullptr)
+        link->list->last = link->prev;
+    link->next = nullptr;
+    link->prev = nullptr;
+    link->list = nullptr;
+}
+
+SCommonRec *CommonInitFail(uint32_t) { return nullptr; }
+
+vantu_bool VANTU_CALL CommonAllocWindowFail(SCommonRec *, uint32_t, int32_t, uint32_t) { return 0; }
+
+vantu_bool VANTU_CALL CommonAllocFullScreenFail(SCommonRec *, uint32_t, int32_t, uint32_t, uint32_t, uint32_t,
+                                                uint32_t, uint32_t, uint32_t) {
+    return 0;
+}
+
+vantu_bool VANTU_CALL CommonAllocBufferFail(SCommonRec *, uint32_t, int32_t, const SBitmapInfo *) { return 0; }
+
+vantu_bool VANTU_CALL CommonDeallocFail(SCommonRec *) { return 0; }
+
+} // extern "C"
