@@ -1,0 +1,15 @@
+// Small helpers shared by the tests that use threads.
+#pragma once
+
+#include <thread>
+
+// False where a thread that ends owning a mutex cannot be detected.
+bool OwnerDeathDetectable();
+
+// Runs `f` on a thread of its own and returns its result.
+template <class F> auto OnOtherThread(F f) {
+    decltype(f()) result{};
+    std::thread t([&] { result = f(); });
+    t.join();
+    return result;
+}
