@@ -1,1 +1,122 @@
-// placeholder
+// The memory screen driver: the library's one export, the record it hands to
+// the host, and the two hooks that turn the host's buffer into the screen.
+#include "common.h"
+
+#include <cstdlib>
+
+#if defined(_WIN32)
+#include <windows.h>
+#endif
+
+namespace {
+
+constexpr const char kDriverName[] = "Memory screen driver";
+
+vantu_bool VANTU_CALL DoAllocSurfaces(SCommonRec *record);
+vantu_bool VANTU_CALL DoDeallocSurfaces(SCommonRec *record);
+
+// Every slot and hook the memory driver installs. GetScreenColor stays null
+// until the first readying chooses the conversion for the screen's format.
+void InstallTable(SCommonRec &r) {
+    r.Done = CommonDone;
+    r.AllocWindow = CommonAllocWindowFail;
+    r.AllocFullScreen = CommonAllocFullScreenFail;
+    r.AllocBuffer = CommonAllocBuffer;
+    r.Dealloc = CommonDealloc;
+    r.SetDebugMsgFunc = CommonSetDebugMsgFunc;
+    r.SetCallbacks = CommonSetCallbacks;
+    r.DrawBegin = CommonDrawBegin;
+    r.DrawEnd = CommonDrawEnd;
+    r.Flip = CommonFlip;
+    r.FlipToPrimary = CommonFlipToPrimary;
+    r.Sync = CommonSync;
+    r.InitPalette = CommonInitPalette;
+    r.DonePalette = CommonDonePalette;
+    r.InitBitmap = CommonInitBitmap;
+    r.InitScreenBitmap = CommonInitScreenBitmap;
+    r.DoneBitmap = CommonDoneBitmap;
+    r.SetBitmapPalette = CommonSetBitmapPalette;
+    r.GetBitmapInfo = CommonGetBitmapInfo;
+    r.IsBitmapInitialized = CommonIsBitmapInitialized;
+    r.ClearBitmap = CommonClearBitmapSW;
+    r.CopyBitmap = CommonCopyBitmapSW;
+    r.CopyEntireBitmap = CommonCopyEntireBitmapSW;
+    r.LockBitmap = CommonLockBitmap;
+    r.UnlockBitmap = CommonUnlockBitmap;
+
+    r.DoAlloc = CommonDoAlloc;
+    r.DoDealloc = CommonDoDealloc;
+    r.DoAllocSurfaces = DoAllocSurfaces;
+    r.DoDeallocSurfaces = DoDeallocSurfaces;
+    r.AllocScreenBitmap = CommonAllocBitmap;
+    r.AllocBitmap = CommonAllocBitmap;
+    r.DeallocScreenBitmap = CommonDeallocBitmap;
+    r.DeallocBitmap = CommonDeallocBitmap;
+    r.RestoreLostSurfaces = CommonRestoreLostSurfaces;
+}
+
+// The screen is the host's buffer: a bitmap over the description that
+// AllocBuffer stored, then the common readying. A readying that fails drops
+// the new screen again, so a failed allocation leaves no screen behind.
+vantu_bool VANTU_CALL DoAllocSurfaces(SCommonRec *record) {
+    if (record == nullptr)
+        return 0;
+    record->screenBitmap = CommonBitmapInitScr(nullptr, record, 1, &record->bufferInfo);
+    if (record->screenBitmap == nullptr)
+        return 0;
+    record->screenInfo = record->bufferInfo;
+    if (CommonDoAllocSurfaces(record))
+        return 1;
+    DoDeallocSurfaces(record);
+    return 0;
+}
+
+// Unready, then drop the screen bitmap. The host's buffer is never touched.
+vantu_bool VANTU_CALL DoDeallocSurfaces(SCommonRec *record) {
+    if (record == nullptr)
+        return 0;
+    if (!CommonDoDeallocSurfaces(record))
+        return 0;
+    if (SCommonBitmap *screen = record->screenBitmap) {
+        // Cleared first because DoneBitmap refuses the record's current screen bitmap.
+        record->screenBitmap = nullptr;
+        CommonDoneBitmap(record, screen);
+    }
+    record->screenInfo = SBitmapInfo{};
+    return 1;
+}
+
+} // namespace
+
+extern "C" VANTU_EXPORT SCommonRec *VANTU_CALL VANTU_DLL_Init(uint32_t hostHandle, DebugMsgFunc hostDebugFunc) {
+    auto *mem = static_cast<SMEMRec *>(std::calloc(1, sizeof(SMEMRec)));
+    if (mem == nullptr)
+        return nullptr;
+    SCommonRec *record = &mem->common;
+    record->header.size = sizeof(SMEMRec);
+    record->header.refCount = 1;
+
+    // The last call's function becomes the default for every record of the library.
+    CommonDefaultDebugMsgFunc = hostDebugFunc;
+    record->hostDebugFunc = hostDebugFunc;
+
+    record->name = kDriverName;
+    InstallTable(*record);
+    return CommonDoInit(record, hostHandle);
+}
+
+#if defined(_WIN32)
+// Load and unload notification: nothing to set up or tear down. Exported by
+// the module definition file under its plain name.
+extern "C" BOOL WINAPI DllEntryPoint(HINSTANCE instance, DWORD reason, LPVOID reserved) {
+    (void)instance;
+    (void)reason;
+    (void)reserved;
+    return TRUE;
+}
+
+// The C runtime's start-up code hands the loader's notifications to DllMain.
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
+    return DllEntryPoint(instance, reason, reserved);
+}
+#endif
