@@ -47,7 +47,6 @@ private:
     std::string &error_;
     SCommonRec *rec_ = nullptr;
     SCommonBitmap *screen_ = nullptr;
-    SCommonBitmap *firstScreen_ = nullptr;
     uint8_t *buffer_ = nullptr;
     uint32_t pitch_ = 0;
     uint32_t rowBytes_ = 0;
@@ -191,7 +190,6 @@ bool Session::Run(VantuDllInitFunc entry, DebugMsgFunc debug, int width, int hei
     rec_ = entry(0, debug);
     if (rec_ == nullptr)
         return Fail("VANTU_DLL_Init returned no record");
-    firstScreen_ = rec_->screenBitmap;
     if (!AllocScreen(width, height))
         return false;
 
@@ -238,13 +236,6 @@ void Session::TearDown() {
         palette_ = nullptr;
         if (rec_->Dealloc(rec_) == 0 && error_.empty())
             error_ = "Dealloc failed";
-        // The stand-in screen bitmap a new record starts with is replaced, not
-        // released, by the first AllocBuffer, and the driver never gives it
-        // back. Once it is no longer the screen bitmap the host hands it back
-        // itself, or every record would leak it.
-        if (firstScreen_ != nullptr && firstScreen_ != rec_->screenBitmap)
-            rec_->DoneBitmap(rec_, firstScreen_);
-        firstScreen_ = nullptr;
         if (rec_->Done(rec_) == 0 && error_.empty())
             error_ = "Done failed";
         rec_ = nullptr;

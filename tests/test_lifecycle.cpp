@@ -140,6 +140,25 @@ TEST_F(Lifecycle, RaisedReferenceSurvivesOneDone) {
     EXPECT_EQ(g_out.size(), 2u);
 }
 
+// Once a real screen supersedes the placeholder nobody holds it; finalization
+// frees it (the sanitizer build reports the leak otherwise) and leaves the
+// host's bitmaps alone.
+TEST_F(Lifecycle, FinalizationFreesTheSupersededPlaceholderOnly) {
+    SCommonRec *record = CommonInit(0);
+    SCommonBitmap *placeholder = record->screenBitmap;
+    SCommonBitmap *hosts = CommonBitmapInit(nullptr, record, 1, 0, 0);
+    record->screenBitmap = CommonBitmapInit(nullptr, record, 1, 8, 8);
+    SCommonBitmap *screen = record->screenBitmap;
+    EXPECT_FALSE(CommonDoneBitmap(record, screen));
+    record->header.refCount = 2;
+    CommonDone(record);
+    EXPECT_EQ(record->bitmaps.first, &hosts->link) << "placeholder and screen gone, the host's bitmap stays";
+    EXPECT_EQ(record->bitmaps.last, &hosts->link);
+    (void)placeholder;
+    CommonDoneBitmap(record, hosts);
+    CommonDone(record);
+}
+
 TEST_F(Lifecycle, NullRecordIsRefused) {
     EXPECT_EQ(CommonDoInit(nullptr, 0), nullptr);
     EXPECT_FALSE(CommonDone(nullptr));

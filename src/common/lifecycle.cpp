@@ -1,6 +1,7 @@
 // Bringing a driver record to life and ending it, and the debug message
 // channel through which lifecycle, allocation and the bitmap walks report.
 #include <cstdarg>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 
@@ -23,6 +24,23 @@ DebugMsgFunc OutputFunction(const SCommonRec *record) {
             return record->hostDebugFunc;
     }
     return CommonDefaultDebugMsgFunc;
+}
+
+// The placeholder screen bitmap that initialization makes is superseded, not
+// released, when a real screen arrives, and nobody holds it afterwards. It
+// carries its own destructor (which unlinks, as every bitmap's does) so that
+// finalization can find it in the list and free it rather than leak it.
+void VANTU_CALL PlaceholderDestruct(void *bitmap) { BitmapDestruct(bitmap); }
+
+void ReleaseSupersededPlaceholders(SCommonRec *record) {
+    for (SCommonLink *link = record->bitmaps.first; link != nullptr;) {
+        SCommonLink *next = link->next;
+        auto *bitmap = reinterpret_cast<SCommonBitmap *>(reinterpret_cast<char *>(link) -
+                                                          offsetof(SCommonBitmap, link));
+        if (bitmap->header.destruct == PlaceholderDestruct && bitmap != record->screenBitmap)
+            CommonDoneBitmap(record, bitmap);
+        link = next;
+    }
 }
 
 } // namespace
@@ -50,8 +68,11 @@ SCommonRec *CommonDoInit(SCommonRec *record, uint32_t hostHandle) {
     CommonDebugMsg(record, "Initializing: %s (version: %d, build: %d)\n", record->name,
                    static_cast<int>(kVersion), static_cast<int>(kBuild));
     record->allocated = 0;
-    if (record->screenBitmap == nullptr)
+    if (record->screenBitmap == nullptr) {
         record->screenBitmap = CommonBitmapInit(nullptr, record, 1, 0, 0);
+        if (record->screenBitmap != nullptr)
+            record->screenBitmap->header.destruct = PlaceholderDestruct;
+    }
     record->hostHandle = hostHandle;
     // A mutex that cannot be created shows later as every DrawBegin failing.
     record->drawMutex = vantu::platform::MutexCreate();
@@ -78,6 +99,7 @@ vantu_bool CommonDoDone(SCommonRec *record) {
         record->screenBitmap = nullptr;
         CommonDoneBitmap(record, screen);
     }
+    ReleaseSupersededPlaceholders(record);
     CommonDebugMsg(record, "Finalizing: %s\n", record->name);
     return 1;
 }
