@@ -13,6 +13,7 @@
 #include <atomic>
 #include <cerrno>
 #include <ctime>
+#include <cstdlib>
 #include <new>
 #include <pthread.h>
 
@@ -108,6 +109,11 @@ int TimedLock(pthread_mutex_t *mutex, uint32_t timeoutMs) {
 #endif
 }
 
+void Destroy(PosixMutex *m) {
+    m->~PosixMutex();
+    std::free(m);
+}
+
 void TakeOwnership(PosixMutex *m, uint32_t self) {
     m->count = 1;
     m->owner.store(self, std::memory_order_relaxed);
@@ -116,10 +122,12 @@ void TakeOwnership(PosixMutex *m, uint32_t self) {
 } // namespace
 
 void *MutexCreate() {
-    auto *m = new (std::nothrow) PosixMutex{};
-    if (m == nullptr) {
+    // malloc and placement new: the library carries no C++ runtime allocator.
+    void *memory = std::malloc(sizeof(PosixMutex));
+    if (memory == nullptr) {
         return nullptr;
     }
+    auto *m = new (memory) PosixMutex{};
     if (InitMutex(&m->mutex, true)) {
         m->robust = true;
         return m;
@@ -128,7 +136,7 @@ void *MutexCreate() {
         m->robust = false;
         return m;
     }
-    delete m;
+    Destroy(m);
     return nullptr;
 }
 
@@ -204,7 +212,7 @@ bool MutexClose(void *mutex) {
         return true;
     }
     pthread_mutex_destroy(&m->mutex);
-    delete m;
+    Destroy(m);
     return true;
 }
 

@@ -1,5 +1,6 @@
 // Chooses the pixel kernels once, from the CPU's features, capped by the
 // VANTU_SIMD environment variable.
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 
@@ -25,9 +26,19 @@ KernelLevel DetectCpuLevel() {
 KernelLevel DetectCpuLevel() { return KernelLevel::Reference; }
 #endif
 
+// Cached in plain atomics rather than function-local statics: the library
+// links no C++ runtime, whose guarded statics would pull one in. Threads that
+// race on the first call compute the same answer.
+std::atomic<int> g_cpuLevel{-1};
+std::atomic<const PixelKernels *> g_active{nullptr};
+
 KernelLevel CpuLevel() {
-    static const KernelLevel level = DetectCpuLevel();
-    return level;
+    int level = g_cpuLevel.load(std::memory_order_relaxed);
+    if (level < 0) {
+        level = static_cast<int>(DetectCpuLevel());
+        g_cpuLevel.store(level, std::memory_order_relaxed);
+    }
+    return static_cast<KernelLevel>(level);
 }
 
 // The level VANTU_SIMD asks for, or the highest one when it is unset or unknown.
@@ -70,16 +81,19 @@ const PixelKernels *KernelsForLevel(KernelLevel level) {
 }
 
 const PixelKernels &ActiveKernels() {
-    static const PixelKernels &active = [] () -> const PixelKernels & {
-        int level = static_cast<int>(RequestedLevel());
-        if (level > static_cast<int>(CpuLevel()))
-            level = static_cast<int>(CpuLevel());
-        for (; level > 0; --level)
-            if (const PixelKernels *kernels = KernelsForLevel(static_cast<KernelLevel>(level)))
-                return *kernels;
-        return ReferenceKernels();
-    }();
-    return active;
+    if (const PixelKernels *active = g_active.load(std::memory_order_acquire))
+        return *active;
+    int level = static_cast<int>(RequestedLevel());
+    if (level > static_cast<int>(CpuLevel()))
+        level = static_cast<int>(CpuLevel());
+    const PixelKernels *chosen = &ReferenceKernels();
+    for (; level > 0; --level)
+        if (const PixelKernels *kernels = KernelsForLevel(static_cast<KernelLevel>(level))) {
+            chosen = kernels;
+            break;
+        }
+    g_active.store(chosen, std::memory_order_release);
+    return *chosen;
 }
 
 } // namespace vantu
