@@ -15,45 +15,53 @@ constexpr const char kDriverName[] = "Memory screen driver";
 vantu_bool VANTU_CALL DoAllocSurfaces(SCommonRec *record);
 vantu_bool VANTU_CALL DoDeallocSurfaces(SCommonRec *record);
 
-// Every slot and hook the memory driver installs. GetScreenColor stays null
-// until the first readying chooses the conversion for the screen's format.
-void InstallTable(SCommonRec &r) {
-    r.Done = CommonDone;
-    r.AllocWindow = CommonAllocWindowFail;
-    r.AllocFullScreen = CommonAllocFullScreenFail;
-    r.AllocBuffer = CommonAllocBuffer;
-    r.Dealloc = CommonDealloc;
-    r.SetDebugMsgFunc = CommonSetDebugMsgFunc;
-    r.SetCallbacks = CommonSetCallbacks;
-    r.DrawBegin = CommonDrawBegin;
-    r.DrawEnd = CommonDrawEnd;
-    r.Flip = CommonFlip;
-    r.FlipToPrimary = CommonFlipToPrimary;
-    r.Sync = CommonSync;
-    r.InitPalette = CommonInitPalette;
-    r.DonePalette = CommonDonePalette;
-    r.InitBitmap = CommonInitBitmap;
-    r.InitScreenBitmap = CommonInitScreenBitmap;
-    r.DoneBitmap = CommonDoneBitmap;
-    r.SetBitmapPalette = CommonSetBitmapPalette;
-    r.GetBitmapInfo = CommonGetBitmapInfo;
-    r.IsBitmapInitialized = CommonIsBitmapInitialized;
-    r.ClearBitmap = CommonClearBitmapSW;
-    r.CopyBitmap = CommonCopyBitmapSW;
-    r.CopyEntireBitmap = CommonCopyEntireBitmapSW;
-    r.LockBitmap = CommonLockBitmap;
-    r.UnlockBitmap = CommonUnlockBitmap;
+// The record the memory driver starts from: every slot and hook it installs,
+// every other field zero. GetScreenColor stays null until the first readying
+// chooses the conversion for the screen's format.
+#if defined(__GNUC__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers" // the omitted fields are meant to be zero
+#endif
+constexpr SCommonRec kTable = {
+    .Done = CommonDone,
+    .AllocWindow = CommonAllocWindowFail,
+    .AllocFullScreen = CommonAllocFullScreenFail,
+    .AllocBuffer = CommonAllocBuffer,
+    .Dealloc = CommonDealloc,
+    .SetDebugMsgFunc = CommonSetDebugMsgFunc,
+    .SetCallbacks = CommonSetCallbacks,
+    .DrawBegin = CommonDrawBegin,
+    .DrawEnd = CommonDrawEnd,
+    .Flip = CommonFlip,
+    .FlipToPrimary = CommonFlipToPrimary,
+    .Sync = CommonSync,
+    .InitPalette = CommonInitPalette,
+    .DonePalette = CommonDonePalette,
+    .InitBitmap = CommonInitBitmap,
+    .InitScreenBitmap = CommonInitScreenBitmap,
+    .DoneBitmap = CommonDoneBitmap,
+    .SetBitmapPalette = CommonSetBitmapPalette,
+    .GetBitmapInfo = CommonGetBitmapInfo,
+    .IsBitmapInitialized = CommonIsBitmapInitialized,
+    .ClearBitmap = CommonClearBitmapSW,
+    .CopyBitmap = CommonCopyBitmapSW,
+    .CopyEntireBitmap = CommonCopyEntireBitmapSW,
+    .LockBitmap = CommonLockBitmap,
+    .UnlockBitmap = CommonUnlockBitmap,
 
-    r.DoAlloc = CommonDoAlloc;
-    r.DoDealloc = CommonDoDealloc;
-    r.DoAllocSurfaces = DoAllocSurfaces;
-    r.DoDeallocSurfaces = DoDeallocSurfaces;
-    r.AllocScreenBitmap = CommonAllocBitmap;
-    r.AllocBitmap = CommonAllocBitmap;
-    r.DeallocScreenBitmap = CommonDeallocBitmap;
-    r.DeallocBitmap = CommonDeallocBitmap;
-    r.RestoreLostSurfaces = CommonRestoreLostSurfaces;
-}
+    .DoAlloc = CommonDoAlloc,
+    .DoDealloc = CommonDoDealloc,
+    .DoAllocSurfaces = DoAllocSurfaces,
+    .DoDeallocSurfaces = DoDeallocSurfaces,
+    .AllocScreenBitmap = CommonAllocBitmap,
+    .AllocBitmap = CommonAllocBitmap,
+    .DeallocScreenBitmap = CommonDeallocBitmap,
+    .DeallocBitmap = CommonDeallocBitmap,
+    .RestoreLostSurfaces = CommonRestoreLostSurfaces,
+};
+#if defined(__GNUC__)
+#pragma GCC diagnostic pop
+#endif
 
 // The screen is the host's buffer: a bitmap over the description that
 // AllocBuffer stored, then the common readying. A readying that fails drops
@@ -93,6 +101,7 @@ extern "C" VANTU_EXPORT SCommonRec *VANTU_CALL VANTU_DLL_Init(uint32_t hostHandl
     if (mem == nullptr)
         return nullptr;
     SCommonRec *record = &mem->common;
+    *record = kTable;
     record->header.size = sizeof(SMEMRec);
     record->header.refCount = 1;
 
@@ -101,7 +110,6 @@ extern "C" VANTU_EXPORT SCommonRec *VANTU_CALL VANTU_DLL_Init(uint32_t hostHandl
     record->hostDebugFunc = hostDebugFunc;
 
     record->name = kDriverName;
-    InstallTable(*record);
     return CommonDoInit(record, hostHandle);
 }
 
