@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "common.h"
+#include "kernels/palette_search.h"
 
 namespace {
 
@@ -102,8 +103,6 @@ constexpr SColourShift kStandard565{0x7C, 0x7E, 0x7C, 9, 4, -2};
 static_assert(ToRGB(kStandard565, 0x7F7F7F) == To565(0x7F7F7F));
 static_assert(ToRGB(SColourShift{}, 0x01000000) == 1);
 
-int32_t Abs(int32_t v) { return v < 0 ? -v : v; }
-
 } // namespace
 
 extern "C" {
@@ -112,23 +111,9 @@ uint32_t VANTU_CALL CommonGetScreenColor8(SCommonRec *, SCommonBitmap *bitmap, u
     if (colour == 0 || bitmap == nullptr || bitmap->palette == nullptr)
         return 0;
     const uint32_t *entries = bitmap->palette->entries;
-    const int32_t r = SignedByte(colour, 0), g = SignedByte(colour, 1), b = SignedByte(colour, 2);
     // Entry 0 is never chosen, so a non-zero colour word never becomes the
     // transparent pixel; ties go to the lowest index.
-    int32_t best = 0x7FFFFFFF;
-    uint32_t bestIndex = 0;
-    for (uint32_t i = 1; i < 256; ++i) {
-        const uint32_t e = entries[i];
-        const int32_t d =
-            Abs(r - SignedByte(e, 0)) + Abs(g - SignedByte(e, 1)) + Abs(b - SignedByte(e, 2));
-        if (d < best) {
-            best = d;
-            bestIndex = i;
-            if (d == 0)
-                break;
-        }
-    }
-    return bestIndex;
+    return vantu::PaletteSearch(entries, colour);
 }
 
 uint32_t VANTU_CALL CommonGetScreenColor555(SCommonRec *, SCommonBitmap *, uint32_t colour) { return To555(colour); }

@@ -1,8 +1,117 @@
-// avx512 kernels (placeholder: the reference loops until the fast ones land).
+// The 512-bit kernels (AVX-512 F, BW and VL). Mask registers let every row
+// end, and the keyed copy, write exactly the bytes they own: no tail loops
+// and no blending with the destination.
 #include "levels.h"
+#include "palette_search.h"
+#include "pixel_ops.h"
 
 namespace vantu {
+namespace {
 
-const PixelKernels &Avx512Kernels() { return ReferenceKernels(); }
+// The low `n` bits set, for n below 64.
+inline __mmask64 LowBytes(size_t n) { return static_cast<__mmask64>((uint64_t{1} << n) - 1); }
+
+struct Vec512 {
+    using Type = __m512i;
+    static constexpr size_t kWidth = 64;
+
+    static __m512i LoadU(const uint8_t *p) { return _mm512_loadu_si512(p); }
+    static void StoreU(uint8_t *p, __m512i v) { _mm512_storeu_si512(p, v); }
+    static void StoreA(uint8_t *p, __m512i v) { _mm512_store_si512(p, v); }
+
+    static __m512i Set1(uint32_t x) { return _mm512_set1_epi32(static_cast<int>(x)); }
+    static __m512i Xor(__m512i a, __m512i b) { return _mm512_xor_si512(a, b); }
+    static __m512i And(__m512i a, __m512i b) { return _mm512_and_si512(a, b); }
+    static __m512i Or(__m512i a, __m512i b) { return _mm512_or_si512(a, b); }
+    static __m512i AbsDiffU8(__m512i a, __m512i b) {
+        return _mm512_or_si512(_mm512_subs_epu8(a, b), _mm512_subs_epu8(b, a));
+    }
+    static __m512i Add32(__m512i a, __m512i b) { return _mm512_add_epi32(a, b); }
+    // Shifts and min in their zero-masking forms: the plain ones start from an
+    // undefined vector, which some compilers then warn about.
+    template <int N>
+    static __m512i Srli32(__m512i v) { return _mm512_maskz_srli_epi32(0xFFFF, v, N); }
+    template <int N>
+    static __m512i Slli32(__m512i v) { return _mm512_maskz_slli_epi32(0xFFFF, v, N); }
+    static __m512i Min32(__m512i a, __m512i b) { return _mm512_maskz_min_epi32(0xFFFF, a, b); }
+
+    template <int P>
+    static void FillShortRow(uint8_t *row, size_t bytes, const uint8_t *pattern) {
+        _mm512_mask_storeu_epi8(row, LowBytes(bytes), _mm512_loadu_si512(pattern));
+    }
+    static void CopyShortRow(uint8_t *dst, const uint8_t *src, size_t bytes) {
+        const __mmask64 live = LowBytes(bytes);
+        _mm512_mask_storeu_epi8(dst, live, _mm512_maskz_loadu_epi8(live, src));
+    }
+};
+
+// Store the non-zero P-byte lanes of `s`; lanes loaded as zero past a row's
+// end are never stored.
+template <int P>
+inline void StoreOpaque(uint8_t *dst, __m512i s) {
+    if constexpr (P == 1)
+        _mm512_mask_storeu_epi8(dst, _mm512_test_epi8_mask(s, s), s);
+    else if constexpr (P == 2)
+        _mm512_mask_storeu_epi16(dst, _mm512_test_epi16_mask(s, s), s);
+    else
+        _mm512_mask_storeu_epi32(dst, _mm512_test_epi32_mask(s, s), s);
+}
+
+template <int P>
+inline void KeyedRow(uint8_t *dst, const uint8_t *src, size_t bytes) {
+    size_t at = 0;
+    for (; at + 64 <= bytes; at += 64)
+        StoreOpaque<P>(dst + at, _mm512_loadu_si512(src + at));
+    if (at < bytes)
+        StoreOpaque<P>(dst + at, _mm512_maskz_loadu_epi8(LowBytes(bytes - at), src + at));
+}
+
+// 3-byte pixels, 21 to a step of 63 bytes. A byte mask of the zero bytes
+// gives, at each pixel's first byte, whether all three are zero; the store
+// mask is the complement spread over the pixel.
+inline void Keyed3Step(uint8_t *dst, const uint8_t *src, uint64_t live) {
+    constexpr uint64_t kFirstBytes = 0x1249249249249249u; // bits 0, 3, ..., 60
+    const __m512i s = _mm512_maskz_loadu_epi8(static_cast<__mmask64>(live), src);
+    const uint64_t zero = _mm512_testn_epi8_mask(s, s);
+    const uint64_t clear = zero & (zero >> 1) & (zero >> 2) & kFirstBytes;
+    const uint64_t transparent = clear | (clear << 1) | (clear << 2);
+    _mm512_mask_storeu_epi8(dst, static_cast<__mmask64>(~transparent & live), s);
+}
+
+inline void Keyed3Row(uint8_t *dst, const uint8_t *src, size_t bytes) {
+    constexpr uint64_t kStep = (uint64_t{1} << 63) - 1;
+    size_t at = 0;
+    for (; at + 63 <= bytes; at += 63)
+        Keyed3Step(dst + at, src + at, kStep);
+    if (at < bytes)
+        Keyed3Step(dst + at, src + at, LowBytes(bytes - at));
+}
+
+template <int P>
+void CopyKeyed512(uint8_t *dst, ptrdiff_t dstPitch, const uint8_t *src, ptrdiff_t srcPitch, int32_t n,
+                  int32_t rows) {
+    const size_t bytes = static_cast<size_t>(n) * P;
+    for (int32_t y = 0; y < rows; ++y, dst += dstPitch, src += srcPitch) {
+        if constexpr (P == 3)
+            Keyed3Row(dst, src, bytes);
+        else
+            KeyedRow<P>(dst, src, bytes);
+    }
+}
+
+constexpr PixelKernels kAvx512 = {
+    "avx512",
+    {nullptr, FillRect<Vec512, 1>, FillRect<Vec512, 2>, FillRect<Vec512, 3>, FillRect<Vec512, 4>},
+    CopyRect<Vec512>,
+    {nullptr, CopyKeyed512<1>, CopyKeyed512<2>, CopyKeyed512<3>, CopyKeyed512<4>},
+};
+
+} // namespace
+
+const PixelKernels &Avx512Kernels() { return kAvx512; }
+
+uint32_t PaletteSearchAvx512(const uint32_t *entries, uint32_t colour) {
+    return NearestEntry<Vec512>(entries, colour);
+}
 
 } // namespace vantu

@@ -1,8 +1,17 @@
-// sse2 kernels (placeholder: the reference loops until the fast ones land).
+// The 128-bit kernels: SSE2 only, so they also serve 32-bit x86 builds.
 #include "levels.h"
+#include "palette_search.h"
+#include "pixel_ops.h"
 
 namespace vantu {
+namespace {
 
-const PixelKernels &Sse2Kernels() { return ReferenceKernels(); }
+constexpr PixelKernels kSse2 = MakeKernels<Vec128>("sse2");
+
+} // namespace
+
+const PixelKernels &Sse2Kernels() { return kSse2; }
+
+uint32_t PaletteSearchSse2(const uint32_t *entries, uint32_t colour) { return NearestEntry<Vec128>(entries, colour); }
 
 } // namespace vantu
