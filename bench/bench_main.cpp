@@ -1,0 +1,406 @@
+// Clear, copy and colour conversion timed through the driver record's slots,
+// exactly as a host calls them: one record per screen depth over a host
+// buffer of 1920x1080, bitmaps whose pixel memory the host provides through
+// GetBitmapInfo. Beside each case, the same rows done by memset/memcpy and,
+// when installed, by two other software blitters; a peer's output is checked
+// against ours before it is timed.
+//
+// Names: <op>/<scene>/<bits per pixel>/<implementation>; bench/report.py
+// turns the JSON output into a table of ratios.
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <random>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <vantu/driver.h>
+
+#ifdef VANTU_BENCH_SDL2
+#include <SDL.h>
+#endif
+#ifdef VANTU_BENCH_PIXMAN
+#include <pixman.h>
+#endif
+
+namespace {
+
+constexpr int kScreenW = 1920, kScreenH = 1080;
+constexpr int kMidW = 640, kMidH = 480, kMidX = 321, kMidY = 207;
+constexpr int kSprites = 256, kSprite = 64;
+
+enum Op { Clear, Copy, KeyDisc, KeyNoise };
+enum Scene { Full, Mid, Sprites };
+enum Impl { Ours, Libc, Sdl, Pixman };
+const char *const kOpNames[] = {"clear", "copy", "keyed_disc", "keyed_noise"};
+const char *const kSceneNames[] = {"1920x1080", "640x480", "sprites64"};
+const char *const kImplNames[] = {"ours", "libc", "sdl2", "pixman"};
+
+struct Surf {
+    std::vector<uint8_t> mem;
+    int w = 0, h = 0, pitch = 0;
+    SCommonBitmap *bm = nullptr;
+#ifdef VANTU_BENCH_SDL2
+    SDL_Surface *sdl = nullptr;
+#endif
+    uint8_t *Bits() { return mem.data(); }
+};
+
+// Fills a surface: random pixel values (never 0) where `opaque` says so, 0 elsewhere.
+template <class F>
+void Paint(Surf &s, int p, std::mt19937 &rng, F opaque) {
+    for (int y = 0; y < s.h; ++y)
+        for (int x = 0; x < s.w; ++x) {
+            uint8_t *px = s.Bits() + y * s.pitch + x * p;
+            bool any = false;
+            // 4-byte pixels as the 8-8-8 conversion makes them: top byte 0.
+            for (int i = 0; i < p && i < 3; ++i)
+                any |= (px[i] = opaque(x, y) ? static_cast<uint8_t>(rng()) : 0) != 0;
+            if (p == 4)
+                px[3] = 0;
+            if (opaque(x, y) && !any)
+                px[0] = 1;
+        }
+}
+
+// One record with its screen at one depth, and every surface the cases use.
+struct World {
+    int bpp = 0, p = 0;
+    SCommonRec *rec = nullptr;
+    Surf screen;
+    Surf big[3], mid[3], sprite[3]; // opaque source, disc sprite, noise
+    std::vector<Surf> targets;       // the 256 sprites a sprite clear clears
+    std::vector<std::pair<int, int>> at;
+    uint32_t pixel = 0;
+    SCommonPalette *palette8 = nullptr; // the screen's palette for the colour search
+#ifdef VANTU_BENCH_SDL2
+    SDL_Palette *palette = nullptr;
+#endif
+
+    explicit World(int bitsPerPixel) : bpp(bitsPerPixel), p(bitsPerPixel / 8) {
+        std::mt19937 rng(static_cast<uint32_t>(bpp));
+        rec = VANTU_DLL_Init(0, nullptr);
+        static const uint32_t kMasks[5][3] = {
+            {0, 0, 0}, {0, 0, 0}, {0xF800, 0x07E0, 0x001F}, {0xFF0000, 0xFF00, 0xFF}, {0xFF0000, 0xFF00, 0xFF}};
+        Host(screen, kScreenW, kScreenH);
+        SBitmapInfo desc{};
+        desc.width = kScreenW;
+        desc.height = kScreenH;
+        desc.pitch = static_cast<uint32_t>(screen.pitch);
+        desc.bitsPerPixel = static_cast<uint32_t>(bpp);
+        desc.redMask = kMasks[p][0];
+        desc.greenMask = kMasks[p][1];
+        desc.blueMask = kMasks[p][2];
+        desc.bits = screen.Bits();
+        if (rec == nullptr || !rec->AllocBuffer(rec, 0, 0, &desc)) {
+            std::fprintf(stderr, "AllocBuffer at %d bits per pixel refused\n", bpp);
+            std::exit(1);
+        }
+        screen.bm = rec->screenBitmap;
+        for (int k = 0; k < 3; ++k) {
+            for (Surf *s : {&big[k], &mid[k], &sprite[k]}) {
+                const int w = s == &big[k] ? kScreenW : s == &mid[k] ? kMidW : kSprite;
+                const int h = s == &big[k] ? kScreenH : s == &mid[k] ? kMidH : kSprite;
+                Bitmap(*s, w, h);
+                // A disc covering half the square, or noise half transparent.
+                const double r2 = 0.5 * w * h / 3.14159265358979, cx = w / 2.0, cy = h / 2.0;
+                if (k == 0)
+                    Paint(*s, p, rng, [](int, int) { return true; });
+                else if (k == 1)
+                    Paint(*s, p, rng, [&](int x, int y) { return (x - cx) * (x - cx) + (y - cy) * (y - cy) < r2; });
+                else
+                    Paint(*s, p, rng, [&](int, int) { return (rng() & 1) != 0; });
+            }
+        }
+        targets.resize(kSprites);
+        for (Surf &s : targets)
+            Bitmap(s, kSprite, kSprite);
+        for (int i = 0; i < kSprites; ++i)
+            at.emplace_back(static_cast<int>(rng() % (kScreenW - kSprite)), static_cast<int>(rng() % (kScreenH - kSprite)));
+        pixel = 0x9A5B3C2Du & (p == 4 ? 0xFFFFFFFFu : (1u << (8 * p)) - 1);
+#ifdef VANTU_BENCH_SDL2
+        if (bpp == 8) {
+            palette = SDL_AllocPalette(256);
+        }
+        for (Surf *s : AllSurfaces())
+            MakeSdl(*s);
+#endif
+    }
+
+    std::vector<Surf *> AllSurfaces() {
+        std::vector<Surf *> all{&screen};
+        for (int k = 0; k < 3; ++k)
+            all.insert(all.end(), {&big[k], &mid[k], &sprite[k]});
+        for (Surf &s : targets)
+            all.push_back(&s);
+        return all;
+    }
+
+    void Host(Surf &s, int w, int h) {
+        s.w = w;
+        s.h = h;
+        s.pitch = w * p;
+        s.mem.assign(static_cast<size_t>(s.pitch) * static_cast<size_t>(h), 0);
+    }
+    // A bitmap of the record over host memory, initialized by a lock round.
+    void Bitmap(Surf &s, int w, int h) {
+        Host(s, w, h);
+        s.bm = rec->InitBitmap(rec, w, h);
+        SBitmapInfo *info = rec->GetBitmapInfo(rec, s.bm);
+        info->pitch = static_cast<uint32_t>(s.pitch);
+        info->bits = s.Bits();
+        rec->LockBitmap(rec, s.bm);
+        rec->UnlockBitmap(rec, s.bm);
+    }
+
+#ifdef VANTU_BENCH_SDL2
+    void MakeSdl(Surf &s) {
+        static const uint32_t kFormats[5] = {0, SDL_PIXELFORMAT_INDEX8, SDL_PIXELFORMAT_RGB565, SDL_PIXELFORMAT_RGB24,
+                                             SDL_PIXELFORMAT_RGB888};
+        s.sdl = SDL_CreateRGBSurfaceWithFormatFrom(s.Bits(), s.w, s.h, bpp, s.pitch, kFormats[p]);
+        if (s.sdl != nullptr && palette != nullptr)
+            SDL_SetSurfacePalette(s.sdl, palette);
+    }
+#endif
+
+    // The surfaces an operation writes.
+    std::vector<Surf *> Written(Op op, Scene scene) {
+        if (op != Clear)
+            return {&screen};
+        if (scene == Full)
+            return {&screen};
+        if (scene == Mid)
+            return {&mid[0]};
+        std::vector<Surf *> all;
+        for (Surf &s : targets)
+            all.push_back(&s);
+        return all;
+    }
+};
+
+World &GetWorld(int bpp) {
+    // One world at a time: the cases are registered depth by depth.
+    static std::unique_ptr<World> world;
+    if (!world || world->bpp != bpp)
+        world = std::make_unique<World>(bpp);
+    return *world;
+}
+
+struct Place {
+    Surf *src;
+    int dx, dy;
+};
+
+std::vector<Place> Placements(World &wd, Op op, Scene scene) {
+    const int k = op == Copy ? 0 : op == KeyDisc ? 1 : 2;
+    if (scene == Full)
+        return {{&wd.big[k], 0, 0}};
+    if (scene == Mid)
+        return {{&wd.mid[k], kMidX, kMidY}};
+    std::vector<Place> all;
+    for (auto [x, y] : wd.at)
+        all.push_back({&wd.sprite[k], x, y});
+    return all;
+}
+
+// One round of the operation; false when the implementation cannot do it.
+bool Run(World &wd, Impl impl, Op op, Scene scene, const std::vector<Place> &places) {
+    SCommonRec *rec = wd.rec;
+    const bool keyed = op == KeyDisc || op == KeyNoise;
+    if (op == Clear) {
+        for (Surf *s : wd.Written(op, scene)) {
+            switch (impl) {
+            case Ours: rec->ClearBitmap(rec, s->bm, wd.pixel); break;
+            case Libc:
+                for (int y = 0; y < s->h; ++y)
+                    std::memset(s->Bits() + y * s->pitch, static_cast<int>(wd.pixel & 0xFF),
+                                static_cast<size_t>(s->w * wd.p));
+                break;
+#ifdef VANTU_BENCH_SDL2
+            case Sdl:
+                if (SDL_FillRect(s->sdl, nullptr, wd.pixel) != 0)
+                    return false;
+                break;
+#endif
+#ifdef VANTU_BENCH_PIXMAN
+            case Pixman:
+                if (!pixman_fill(reinterpret_cast<uint32_t *>(s->Bits()), s->pitch / 4, wd.bpp, 0, 0, s->w, s->h,
+                                 wd.pixel))
+                    return false;
+                break;
+#endif
+            default: return false;
+            }
+        }
+        return true;
+    }
+    Surf &dst = wd.screen;
+    for (const Place &pl : places) {
+        Surf &src = *pl.src;
+        switch (impl) {
+        case Ours: rec->CopyBitmap(rec, dst.bm, src.bm, 0, 0, pl.dx, pl.dy, src.w, src.h, keyed); break;
+        case Libc:
+            for (int y = 0; y < src.h; ++y)
+                std::memcpy(dst.Bits() + (pl.dy + y) * dst.pitch + pl.dx * wd.p, src.Bits() + y * src.pitch,
+                            static_cast<size_t>(src.w * wd.p));
+            break;
+#ifdef VANTU_BENCH_SDL2
+        case Sdl: {
+            SDL_Rect sr{0, 0, src.w, src.h}, dr{pl.dx, pl.dy, src.w, src.h};
+            if (SDL_BlitSurface(src.sdl, &sr, dst.sdl, &dr) != 0)
+                return false;
+            break;
+        }
+#endif
+#ifdef VANTU_BENCH_PIXMAN
+        case Pixman:
+            if (keyed || !pixman_blt(reinterpret_cast<uint32_t *>(src.Bits()), reinterpret_cast<uint32_t *>(dst.Bits()),
+                                     src.pitch / 4, dst.pitch / 4, wd.bpp, wd.bpp, 0, 0, pl.dx, pl.dy, src.w, src.h))
+                return false;
+            break;
+#endif
+        default: return false;
+        }
+    }
+    return true;
+}
+
+void BM_Pixels(benchmark::State &state, int bpp, Op op, Scene scene, Impl impl) {
+    World &wd = GetWorld(bpp);
+    const std::vector<Place> places = Placements(wd, op, scene);
+#ifdef VANTU_BENCH_SDL2
+    for (int k = 0; k < 3; ++k)
+        for (Surf *s : {&wd.big[k], &wd.mid[k], &wd.sprite[k]})
+            SDL_SetColorKey(s->sdl, (op == KeyDisc || op == KeyNoise) ? 1 : 0, 0);
+#endif
+    // A peer must produce our bytes from the same starting content.
+    std::vector<Surf *> written = wd.Written(op, scene);
+    if (impl == Sdl || impl == Pixman) {
+        std::mt19937 rng(7);
+        std::vector<std::vector<uint8_t>> start, ours;
+        for (Surf *s : written) {
+            for (uint8_t &b : s->mem)
+                b = static_cast<uint8_t>(rng());
+            start.push_back(s->mem);
+        }
+        Run(wd, Ours, op, scene, places);
+        for (size_t i = 0; i < written.size(); ++i) {
+            ours.push_back(written[i]->mem);
+            written[i]->mem = start[i];
+        }
+        if (!Run(wd, impl, op, scene, places)) {
+            state.SkipWithError("not supported by this implementation");
+            return;
+        }
+        for (size_t i = 0; i < written.size(); ++i)
+            if (written[i]->mem != ours[i]) {
+                state.SkipWithError("output differs from ours");
+                return;
+            }
+    }
+    size_t bytes = 0;
+    if (op == Clear)
+        for (Surf *s : written)
+            bytes += static_cast<size_t>(s->w * s->h * wd.p);
+    else
+        for (const Place &pl : places)
+            bytes += static_cast<size_t>(pl.src->w * pl.src->h * wd.p);
+    for (auto _ : state) {
+        Run(wd, impl, op, scene, places);
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(bytes));
+}
+
+// The palette search as a plain loop over the entries: the baseline.
+uint32_t PlainSearch(const uint32_t *entries, uint32_t colour) {
+    const int r = static_cast<int8_t>(colour), g = static_cast<int8_t>(colour >> 8),
+              b = static_cast<int8_t>(colour >> 16);
+    int best = 0x7FFFFFFF;
+    uint32_t index = 0;
+    for (uint32_t i = 1; i < 256; ++i) {
+        const uint32_t e = entries[i];
+        const int d = std::abs(r - static_cast<int8_t>(e)) + std::abs(g - static_cast<int8_t>(e >> 8)) +
+                      std::abs(b - static_cast<int8_t>(e >> 16));
+        if (d < best) {
+            best = d;
+            index = i;
+            if (d == 0)
+                break;
+        }
+    }
+    return index;
+}
+
+void BM_ScreenColor8(benchmark::State &state, bool plain) {
+    World &wd = GetWorld(8);
+    SCommonRec *rec = wd.rec;
+    std::mt19937 rng(8);
+    if (wd.palette8 == nullptr) {
+        uint32_t colours[256];
+        for (uint32_t &c : colours)
+            c = rng() & 0x7F7F7Fu;
+        wd.palette8 = rec->InitPalette(rec, colours, 256);
+        rec->SetBitmapPalette(rec, rec->screenBitmap, wd.palette8);
+    }
+    const SCommonPalette *palette = wd.palette8;
+    std::vector<uint32_t> words(1024);
+    for (uint32_t &c : words)
+        c = (rng() & 0x7F7F7Fu) | 1u;
+    for (uint32_t c : words)
+        if (rec->GetScreenColor(rec, rec->screenBitmap, c) != PlainSearch(palette->entries, c)) {
+            state.SkipWithError("GetScreenColor differs from the plain search");
+            return;
+        }
+    for (auto _ : state)
+        for (uint32_t c : words)
+            benchmark::DoNotOptimize(plain ? PlainSearch(palette->entries, c)
+                                           : rec->GetScreenColor(rec, rec->screenBitmap, c));
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(words.size()));
+}
+
+void Register() {
+    std::vector<Impl> impls{Ours, Libc};
+#ifdef VANTU_BENCH_SDL2
+    impls.push_back(Sdl);
+#endif
+#ifdef VANTU_BENCH_PIXMAN
+    impls.push_back(Pixman);
+#endif
+    for (int bpp : {8, 16, 32, 24})
+        for (Op op : {Clear, Copy, KeyDisc, KeyNoise})
+            for (Scene scene : {Full, Mid, Sprites}) {
+                if (bpp == 24 && scene != Full)
+                    continue;
+                for (Impl impl : impls) {
+                    if (impl == Pixman && (op == KeyDisc || op == KeyNoise || bpp == 24))
+                        continue;
+                    const std::string name = std::string(kOpNames[op]) + "/" + kSceneNames[scene] + "/" +
+                                             std::to_string(bpp) + "/" + kImplNames[impl];
+                    benchmark::RegisterBenchmark(name.c_str(), BM_Pixels, bpp, op, scene, impl)
+                        ->Unit(benchmark::kMicrosecond);
+                }
+            }
+    benchmark::RegisterBenchmark("screen_color/palette/8/ours", BM_ScreenColor8, false)
+        ->Unit(benchmark::kMicrosecond);
+    benchmark::RegisterBenchmark("screen_color/palette/8/plain", BM_ScreenColor8, true)
+        ->Unit(benchmark::kMicrosecond);
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    const char *simd = std::getenv("VANTU_SIMD");
+    benchmark::AddCustomContext("VANTU_SIMD", simd != nullptr ? simd : "(highest the CPU has)");
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    Register();
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
