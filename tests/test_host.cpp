@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
@@ -94,6 +95,7 @@ struct HostBuffer {
 struct Callbacks {
     int allocCalls = 0, deallocCalls = 0;
     bool allocResult = true;
+    bool deallocResult = true;
 } gCallbacks;
 constexpr uint32_t kUserData = 0xC0FFEE;
 vantu_bool VANTU_CALL HostAlloc(SCommonRec *, uint32_t user) {
@@ -102,7 +104,7 @@ vantu_bool VANTU_CALL HostAlloc(SCommonRec *, uint32_t user) {
 }
 vantu_bool VANTU_CALL HostDealloc(SCommonRec *, uint32_t user) {
     ++gCallbacks.deallocCalls;
-    return user == kUserData;
+    return user == kUserData && gCallbacks.deallocResult;
 }
 const SCommonCallbacks kCallbacks = {HostAlloc, HostDealloc, kUserData};
 
@@ -313,6 +315,28 @@ TEST_F(Host, RefusedHostSurfacesLeaveNoScreen) {
     gCallbacks.allocResult = true;
     EXPECT_TRUE(r->AllocBuffer(r, 0, 0, &buffer.info));
     EXPECT_NE(r->screenBitmap, nullptr);
+    Finish(r);
+}
+
+// A host that cannot let go of its surfaces keeps the screen bitmap through
+// Dealloc; the next AllocBuffer supersedes it, and Done frees it (the sanitizer
+// build reports the leak otherwise).
+TEST_F(Host, ScreenKeptByARefusedUnreadyingIsFreedAtDone) {
+    HostBuffer buffer(4, 4, 32, 0xFF0000, 0xFF00, 0xFF);
+    SCommonRec *r = DriverInit()(0, nullptr);
+    ASSERT_NE(r, nullptr);
+    EXPECT_TRUE(r->SetCallbacks(r, &kCallbacks, nullptr));
+    ASSERT_TRUE(r->AllocBuffer(r, 0, 0, &buffer.info));
+    SCommonBitmap *const kept = r->screenBitmap;
+    gCallbacks.deallocResult = false;
+    EXPECT_FALSE(r->Dealloc(r));
+    EXPECT_FALSE(r->allocated);
+    EXPECT_EQ(r->screenBitmap, kept);
+    gCallbacks.deallocResult = true;
+    ASSERT_TRUE(r->AllocBuffer(r, 0, 0, &buffer.info));
+    EXPECT_NE(r->screenBitmap, kept);
+    const auto listed = Bitmaps(r);
+    EXPECT_NE(std::find(listed.begin(), listed.end(), kept), listed.end());
     Finish(r);
 }
 

@@ -54,6 +54,10 @@ void CommonDebugMsg(SCommonRec *record, const char *format, ...)
 #endif
     ;
 void VANTU_CALL CommonDebugFuncNull(SCommonRec *record, const char *text);
+// The destructor of screen bitmaps the driver makes itself (it unlinks, as
+// BitmapDestruct does). Finalization frees every listed bitmap that carries
+// it and is no longer the screen bitmap: nobody else holds those.
+void VANTU_CALL ScreenBitmapDestruct(void *bitmap);
 
 // ---- Allocation and readiness -------------------------------------------------------
 

@@ -26,18 +26,15 @@ DebugMsgFunc OutputFunction(const SCommonRec *record) {
     return CommonDefaultDebugMsgFunc;
 }
 
-// The placeholder screen bitmap that initialization makes is superseded, not
-// released, when a real screen arrives, and nobody holds it afterwards. It
-// carries its own destructor (which unlinks, as every bitmap's does) so that
-// finalization can find it in the list and free it rather than leak it.
-void VANTU_CALL PlaceholderDestruct(void *bitmap) { BitmapDestruct(bitmap); }
-
-void ReleaseSupersededPlaceholders(SCommonRec *record) {
+// Screen bitmaps the driver made itself and that a later screen superseded
+// (the placeholder, or a screen kept by a failed unreadying) are held by
+// nobody; finalization frees them rather than leak them.
+void ReleaseSupersededScreens(SCommonRec *record) {
     for (SCommonLink *link = record->bitmaps.first; link != nullptr;) {
         SCommonLink *next = link->next;
         auto *bitmap = reinterpret_cast<SCommonBitmap *>(reinterpret_cast<char *>(link) -
                                                           offsetof(SCommonBitmap, link));
-        if (bitmap->header.destruct == PlaceholderDestruct && bitmap != record->screenBitmap)
+        if (bitmap->header.destruct == ScreenBitmapDestruct && bitmap != record->screenBitmap)
             CommonDoneBitmap(record, bitmap);
         link = next;
     }
@@ -71,7 +68,7 @@ SCommonRec *CommonDoInit(SCommonRec *record, uint32_t hostHandle) {
     if (record->screenBitmap == nullptr) {
         record->screenBitmap = CommonBitmapInit(nullptr, record, 1, 0, 0);
         if (record->screenBitmap != nullptr)
-            record->screenBitmap->header.destruct = PlaceholderDestruct;
+            record->screenBitmap->header.destruct = ScreenBitmapDestruct;
     }
     record->hostHandle = hostHandle;
     // A mutex that cannot be created shows later as every DrawBegin failing.
@@ -99,7 +96,7 @@ vantu_bool CommonDoDone(SCommonRec *record) {
         record->screenBitmap = nullptr;
         CommonDoneBitmap(record, screen);
     }
-    ReleaseSupersededPlaceholders(record);
+    ReleaseSupersededScreens(record);
     CommonDebugMsg(record, "Finalizing: %s\n", record->name);
     return 1;
 }
@@ -135,5 +132,7 @@ void CommonDebugMsg(SCommonRec *record, const char *format, ...) {
 }
 
 void VANTU_CALL CommonDebugFuncNull(SCommonRec *, const char *) {}
+
+void VANTU_CALL ScreenBitmapDestruct(void *bitmap) { BitmapDestruct(bitmap); }
 
 } // extern "C"

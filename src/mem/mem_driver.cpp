@@ -72,6 +72,8 @@ vantu_bool VANTU_CALL DoAllocSurfaces(SCommonRec *record) {
     record->screenBitmap = CommonBitmapInitScr(nullptr, record, 1, &record->bufferInfo);
     if (record->screenBitmap == nullptr)
         return 0;
+    // Ours to free at Done should a failed unreadying leave it superseded.
+    record->screenBitmap->header.destruct = ScreenBitmapDestruct;
     record->screenInfo = record->bufferInfo;
     if (CommonDoAllocSurfaces(record))
         return 1;
