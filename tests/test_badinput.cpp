@@ -5,10 +5,12 @@
 // these tests row by row.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <deque>
 #include <functional>
+#include <utility>
 #include <vector>
 
 #include "common.h"
@@ -223,8 +225,9 @@ TEST_F(BadInput, OverflowingCoordinates) {
         // Only whole pixels inside the rows change: guards and row padding keep their bytes.
         for (size_t i = 0; i < dst.mem.size(); ++i) {
             const bool inPixel = i >= kGuard && i < dst.mem.size() - kGuard && (i - kGuard) % dst.b->info.pitch < 16;
-            if (!inPixel)
+            if (!inPixel) {
                 ASSERT_EQ(dst.mem[i], kFill) << i;
+            }
         }
         EXPECT_TRUE(CommonCopyEntireBitmapSW(rec, dst.b, src.b, c.dx, c.dy, 1));
     }
