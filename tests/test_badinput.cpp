@@ -1,15 +1,10 @@
-// Bad input through the slots: null records and objects, palette counts out of
-// range, a missing buffer description, extreme coordinates, pixel sizes that
-// differ, bitmaps the host holds locked. Each answer is a plain false, null or
-// 0 and nothing is written where it should not be. docs/bad-input.md names
-// these tests row by row.
+// Bad input through the common functions, one test per row of the README's
+// "Bad input" table: plain false, null or 0 answers, nothing written out of place.
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdint>
 #include <cstring>
-#include <deque>
-#include <functional>
+#include <initializer_list>
 #include <utility>
 #include <vector>
 
@@ -19,253 +14,148 @@ namespace {
 
 int g_messages = 0;
 void VANTU_CALL Count(SCommonRec *, const char *) { ++g_messages; }
+vantu_bool VANTU_CALL AllocSurfaces(SCommonRec *r) { return r->screenInfo = r->bufferInfo, CommonDoAllocSurfaces(r); }
+vantu_bool VANTU_CALL DeallocSurfaces(SCommonRec *r) { return CommonDoDeallocSurfaces(r); }
+uintptr_t P(const void *pointer) { return reinterpret_cast<uintptr_t>(pointer); }
 
-// The screen is the buffer's description; no screen bitmap of its own.
-vantu_bool VANTU_CALL DoAllocSurfaces(SCommonRec *r) {
-    r->screenInfo = r->bufferInfo;
-    return CommonDoAllocSurfaces(r);
-}
-vantu_bool VANTU_CALL DoDeallocSurfaces(SCommonRec *r) {
-    const vantu_bool ok = CommonDoDeallocSurfaces(r);
-    r->screenInfo = SBitmapInfo{};
-    return ok;
+// Every result must be 0; a failure names the result's place in the list.
+void ExpectZeros(std::initializer_list<uintptr_t> results) {
+    for (size_t i = 0; i < results.size(); ++i)
+        EXPECT_EQ(results.begin()[i], 0u) << "result #" << i;
 }
 
-constexpr size_t kGuard = 16;
+constexpr size_t kGuard = 16, kPitch = 4 * 4 + 3; // rows of four 32-bit pixels and 3 bytes of padding
 constexpr uint8_t kFill = 0xA5;
-
-// A record with the memory driver's slots, ready on a 32-bit screen, and
-// bitmaps over guarded host memory.
-class BadInput : public ::testing::Test {
-  protected:
-    struct Surface {
-        SCommonBitmap *b;
-        std::vector<uint8_t> mem;
-    };
-
-    void SetUp() override {
-        g_messages = 0;
-        ASSERT_NE(rec = CommonInit(0), nullptr);
-        rec->Done = CommonDone, rec->AllocBuffer = CommonAllocBuffer, rec->Dealloc = CommonDealloc;
-        rec->DoAlloc = CommonDoAlloc, rec->DoDealloc = CommonDoDealloc;
-        rec->DoAllocSurfaces = DoAllocSurfaces, rec->DoDeallocSurfaces = DoDeallocSurfaces;
-        rec->AllocScreenBitmap = rec->AllocBitmap = CommonAllocBitmap;
-        rec->DeallocScreenBitmap = rec->DeallocBitmap = CommonDeallocBitmap;
-        rec->GetBitmapInfo = CommonGetBitmapInfo, rec->LockBitmap = CommonLockBitmap;
-        rec->UnlockBitmap = CommonUnlockBitmap, rec->DoneBitmap = CommonDoneBitmap;
-        rec->ClearBitmap = CommonClearBitmapSW, rec->CopyBitmap = CommonCopyBitmapSW;
-        rec->CopyEntireBitmap = CommonCopyEntireBitmapSW, rec->RestoreLostSurfaces = CommonRestoreLostSurfaces;
-        rec->debugMsgFunc = Count;
-        SBitmapInfo screen{};
-        screen.width = 8, screen.height = 8, screen.bitsPerPixel = 32, screen.redMask = 0xFF0000;
-        ASSERT_TRUE(CommonAllocBuffer(rec, 0, 0, &screen));
-    }
-    void TearDown() override {
-        for (Surface &s : surfaces)
-            CommonDoneBitmap(rec, s.b);
-        EXPECT_TRUE(CommonDone(rec));
-    }
-    // An allocated bitmap over w x h pixels of host memory, rows padded by 3 bytes.
-    Surface &Make(int32_t w, int32_t h) {
-        SCommonBitmap *b = CommonInitBitmap(rec, w, h);
-        EXPECT_NE(b, nullptr);
-        const uint32_t pitch = uint32_t(w) * 4 + 3;
-        Surface &s = surfaces.emplace_back(Surface{b, std::vector<uint8_t>(2 * kGuard + size_t(h) * pitch, kFill)});
-        b->info.pitch = pitch;
-        b->info.bits = s.mem.data() + kGuard;
-        return s;
-    }
-    static bool Untouched(const Surface &s) {
-        for (uint8_t v : s.mem)
-            if (v != kFill)
-                return false;
-        return true;
-    }
-
-    SCommonRec *rec = nullptr;
-    std::deque<Surface> surfaces;
+const SBitmapInfo kScreen = {8, 8, 0, 0, 32, 0xFF0000, 0xFF00, 0xFF, 0, nullptr};
+struct Surface {
+    SCommonBitmap *b;
+    std::vector<uint8_t> mem = std::vector<uint8_t>(2 * kGuard + 4 * kPitch, kFill); // guards before and after
+    bool Untouched() const { return std::count(mem.begin(), mem.end(), kFill) == std::ssize(mem); }
 };
 
-// Every operation that reads the record answers a null one with 0, false or null.
+// A record ready on a 32-bit screen, and two 4x4 bitmaps a, b over guarded host memory.
+class BadInput : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_NE(rec = CommonInit(0), nullptr);
+        rec->Dealloc = CommonDealloc, rec->DoAlloc = CommonDoAlloc, rec->DoDealloc = CommonDoDealloc;
+        rec->DoAllocSurfaces = AllocSurfaces, rec->DoDeallocSurfaces = DeallocSurfaces, rec->debugMsgFunc = Count;
+        rec->LockBitmap = CommonLockBitmap, rec->UnlockBitmap = CommonUnlockBitmap, rec->CopyBitmap = CommonCopyBitmapSW;
+        ASSERT_TRUE(CommonAllocBuffer(rec, 0, 0, &kScreen));
+        for (Surface *s : {&a, &b}) {
+            ASSERT_TRUE((s->b = CommonInitBitmap(rec, 4, 4)) != nullptr && s->b->isAllocated);
+            s->b->info.pitch = kPitch, s->b->info.bits = s->mem.data() + kGuard;
+        }
+    }
+    void TearDown() override { EXPECT_TRUE(CommonDoneBitmap(rec, a.b) && CommonDoneBitmap(rec, b.b) && CommonDone(rec)); }
+    SCommonRec *rec = nullptr;
+    Surface a, b;
+};
+
 TEST_F(BadInput, NullRecordRefused) {
-    SCommonBitmap *b = Make(2, 2).b;
-    SBitmapInfo info = b->info;
-    SCommonCallbacks cb{};
-    const std::vector<std::pair<const char *, std::function<uintptr_t()>>> calls = {
-        {"Done", [] { return CommonDone(nullptr); }},
-        {"AllocWindow", [] { return CommonAllocWindow(nullptr, 0, 0, 0); }},
-        {"AllocFullScreen", [] { return CommonAllocFullScreen(nullptr, 0, 0, 0, 8, 8, 32, 0, 0); }},
-        {"AllocBuffer", [&] { return CommonAllocBuffer(nullptr, 0, 0, &info); }},
-        {"Dealloc", [] { return CommonDealloc(nullptr); }},
-        {"SetDebugMsgFunc", [] { return CommonSetDebugMsgFunc(nullptr, Count); }},
-        {"SetCallbacks", [&] { return CommonSetCallbacks(nullptr, &cb, &cb); }},
-        {"DrawBegin", [] { return uintptr_t(CommonDrawBegin(nullptr)); }},
-        {"DrawEnd", [] { return CommonDrawEnd(nullptr); }},
-        {"Flip", [] { return CommonFlip(nullptr); }},
-        {"FlipToPrimary", [] { return CommonFlipToPrimary(nullptr); }},
-        {"Sync", [] { return CommonSync(nullptr); }},
-        {"InitPalette", [] { return uintptr_t(CommonInitPalette(nullptr, nullptr, 0)); }},
-        {"InitBitmap", [] { return uintptr_t(CommonInitBitmap(nullptr, 1, 1)); }},
-        {"InitScreenBitmap", [] { return uintptr_t(CommonInitScreenBitmap(nullptr)); }},
-        {"DoneBitmap", [&] { return CommonDoneBitmap(nullptr, b); }},
-        {"LockBitmap", [&] { return uintptr_t(CommonLockBitmap(nullptr, b)); }},
-        {"ClearBitmap", [&] { return CommonClearBitmapSW(nullptr, b, 1); }},
-        {"CopyBitmap", [&] { return CommonCopyBitmapSW(nullptr, b, b, 0, 0, 0, 0, 0, 0, 0); }},
-        {"CopyEntireBitmap", [&] { return CommonCopyEntireBitmapSW(nullptr, b, b, 0, 0, 1); }},
-        {"GetScreenColorRGB", [] { return uintptr_t(CommonGetScreenColorRGB(nullptr, nullptr, 0x7F)); }},
-        {"AllocBitmap hook", [&] { return CommonAllocBitmap(nullptr, b); }},
-    };
-    for (const auto &[name, call] : calls)
-        EXPECT_EQ(call(), 0u) << name;
-    EXPECT_EQ(std::memcmp(&b->info, &info, sizeof info), 0);
-    EXPECT_FALSE(b->isLocked);
-    EXPECT_FALSE(b->isInitialized);
+    SCommonRec *const no = nullptr;
+    SCommonBitmap *const x = a.b;
+    const SBitmapInfo before = x->info;
+    ExpectZeros({CommonDone(no), CommonAllocWindow(no, 0, 0, 0), CommonAllocFullScreen(no, 0, 0, 0, 8, 8, 32, 0, 0),
+                 CommonAllocBuffer(no, 0, 0, &kScreen), CommonDealloc(no), CommonSetDebugMsgFunc(no, Count),
+                 CommonSetCallbacks(no, nullptr, nullptr), P(CommonDrawBegin(no)), CommonDrawEnd(no), CommonFlip(no),
+                 CommonFlipToPrimary(no), CommonSync(no), P(CommonInitPalette(no, nullptr, 0)),
+                 P(CommonInitBitmap(no, 1, 1)), P(CommonInitScreenBitmap(no)), CommonDoneBitmap(no, x),
+                 P(CommonLockBitmap(no, x)), CommonClearBitmapSW(no, x, 1), CommonCopyBitmapSW(no, x, x, 0, 0, 0, 0, 0, 0, 0),
+                 CommonCopyEntireBitmapSW(no, b.b, x, 0, 0, 1), CommonGetScreenColorRGB(no, nullptr, 0x7F),
+                 CommonAllocBitmap(no, x)});
+    EXPECT_EQ(std::memcmp(&x->info, &before, sizeof before), 0);
+    EXPECT_FALSE(x->isLocked || x->isInitialized || b.b->isInitialized);
 }
 
-// Operations that never read the record work the same without it.
 TEST_F(BadInput, NullRecordIgnoredWhereUnused) {
-    SCommonBitmap *b = Make(1, 1).b;
     SCommonPalette *p = CommonInitPalette(rec, nullptr, 0);
-    ASSERT_NE(p, nullptr);
-    EXPECT_TRUE(CommonSetBitmapPalette(nullptr, b, p));
-    EXPECT_EQ(p->header.refCount, 2);
-    EXPECT_TRUE(CommonDonePalette(nullptr, p));
-    EXPECT_EQ(CommonGetBitmapInfo(nullptr, b), &b->info);
-    ASSERT_NE(CommonLockBitmap(rec, b), nullptr);
-    EXPECT_TRUE(CommonUnlockBitmap(nullptr, b));
-    EXPECT_TRUE(CommonIsBitmapInitialized(nullptr, b));
+    ASSERT_TRUE(p != nullptr && CommonSetBitmapPalette(nullptr, a.b, p) && p->header.refCount == 2);
+    EXPECT_TRUE(CommonDonePalette(nullptr, p) && p->header.refCount == 1);
+    ASSERT_TRUE(CommonLockBitmap(rec, a.b) != nullptr && CommonGetBitmapInfo(nullptr, a.b) == &a.b->info);
+    EXPECT_TRUE(CommonUnlockBitmap(nullptr, a.b) && !a.b->isLocked && CommonIsBitmapInitialized(nullptr, a.b));
     EXPECT_EQ(CommonGetScreenColor888(nullptr, nullptr, 0x7F7F7F), 0xFEFEFEu);
     EXPECT_EQ(CommonGetScreenColorFail(nullptr, nullptr, 0x7F), 0u);
 }
 
 TEST_F(BadInput, NullBitmapOrPaletteRefused) {
-    Surface &s = Make(2, 2);
     SCommonPalette *p = CommonInitPalette(rec, nullptr, 0);
     ASSERT_NE(p, nullptr);
-    EXPECT_FALSE(CommonDonePalette(rec, nullptr));
-    EXPECT_FALSE(CommonDoneBitmap(rec, nullptr));
-    EXPECT_FALSE(CommonSetBitmapPalette(rec, nullptr, p));
-    EXPECT_EQ(p->header.refCount, 1);
-    EXPECT_EQ(CommonGetBitmapInfo(rec, nullptr), nullptr);
-    EXPECT_FALSE(CommonIsBitmapInitialized(rec, nullptr));
-    EXPECT_EQ(CommonLockBitmap(rec, nullptr), nullptr);
-    EXPECT_FALSE(CommonUnlockBitmap(rec, nullptr));
-    EXPECT_FALSE(CommonClearBitmapSW(rec, nullptr, 1));
-    EXPECT_FALSE(CommonAllocBitmap(rec, nullptr));
-    EXPECT_FALSE(CommonDeallocBitmap(rec, nullptr));
-    EXPECT_EQ(CommonGetScreenColor8(rec, nullptr, 0x7F), 0u);
-    // A copy with one side missing neither marks nor locks the other side.
-    s.b->isInitialized = 0;
-    EXPECT_FALSE(CommonCopyBitmapSW(rec, s.b, nullptr, 0, 0, 0, 0, 0, 0, 0));
-    EXPECT_FALSE(CommonCopyEntireBitmapSW(rec, nullptr, s.b, 0, 0, 1));
-    EXPECT_FALSE(s.b->isInitialized || s.b->isLocked);
+    ExpectZeros({CommonDonePalette(rec, nullptr), CommonDoneBitmap(rec, nullptr), CommonSetBitmapPalette(rec, nullptr, p),
+                 P(CommonGetBitmapInfo(rec, nullptr)), CommonIsBitmapInitialized(rec, nullptr),
+                 P(CommonLockBitmap(rec, nullptr)), CommonUnlockBitmap(rec, nullptr), CommonClearBitmapSW(rec, nullptr, 1),
+                 CommonAllocBitmap(rec, nullptr), CommonDeallocBitmap(rec, nullptr), CommonGetScreenColor8(rec, nullptr, 1),
+                 CommonCopyBitmapSW(rec, a.b, nullptr, 0, 0, 0, 0, 0, 0, 0), CommonCopyEntireBitmapSW(rec, nullptr, a.b, 0, 0, 1)});
+    EXPECT_FALSE(a.b->isInitialized || a.b->isLocked) << "the other side of a copy is neither marked nor locked";
     // A null palette is no error: it drops the bitmap's palette.
-    ASSERT_TRUE(CommonSetBitmapPalette(rec, s.b, p));
-    EXPECT_TRUE(CommonSetBitmapPalette(rec, s.b, nullptr));
-    EXPECT_EQ(s.b->palette, nullptr);
-    EXPECT_EQ(p->header.refCount, 1);
-    EXPECT_TRUE(CommonDonePalette(rec, p));
-    EXPECT_TRUE(Untouched(s));
+    ASSERT_TRUE(CommonSetBitmapPalette(rec, a.b, p) && p->header.refCount == 2);
+    EXPECT_TRUE(CommonSetBitmapPalette(rec, a.b, nullptr) && a.b->palette == nullptr && p->header.refCount == 1);
+    EXPECT_TRUE(CommonDonePalette(rec, p) && a.Untouched());
 }
 
 TEST_F(BadInput, PaletteCountsOutsideRange) {
-    const std::vector<uint32_t> colours(300, 0x010203);
-    const struct {
-        int32_t count;
-        bool nullColours;
-        bool made;
-    } cases[] = {{-1, false, false},     {INT32_MIN, false, false}, {257, false, false}, {INT32_MAX, false, false},
-                 {1, true, false},       {0, true, true},           {0, false, true},    {256, false, true}};
-    for (const auto &c : cases) {
-        SCommonPalette *p = CommonInitPalette(rec, c.nullColours ? nullptr : colours.data(), c.count);
-        EXPECT_EQ(p != nullptr, c.made) << c.count;
-        if (p == nullptr) {
-            EXPECT_EQ(rec->palettes.first, nullptr) << c.count;
-            continue;
-        }
-        for (int i = 0; i < 256; ++i)
-            ASSERT_EQ(p->entries[i], i < c.count ? 0x010203u : 0u) << c.count;
+    const std::vector<uint32_t> colours(256, 0x010203);
+    for (const auto &[count, nullColours] : {std::pair{-1, false}, {INT32_MIN, false}, {257, false},
+                                             {INT32_MAX, false}, {1, true}, {0, true}, {256, false}}) {
+        SCommonPalette *p = CommonInitPalette(rec, nullColours ? nullptr : colours.data(), count);
+        ASSERT_EQ(p != nullptr, count >= 0 && count <= 256 && !(nullColours && count > 0)) << count;
+        EXPECT_EQ(rec->palettes.first, p == nullptr ? nullptr : &p->link) << count;
+        for (int i = 0; p != nullptr && i < 256; ++i)
+            ASSERT_EQ(p->entries[i], i < count ? 0x010203u : 0u) << count;
         CommonDonePalette(rec, p);
     }
 }
 
 TEST_F(BadInput, AllocBufferWithoutDescription) {
     ASSERT_TRUE(CommonDealloc(rec));
-    std::vector<uint8_t> before(reinterpret_cast<uint8_t *>(rec), reinterpret_cast<uint8_t *>(rec + 1));
+    const std::vector<uint8_t> before(reinterpret_cast<uint8_t *>(rec), reinterpret_cast<uint8_t *>(rec + 1));
     g_messages = 0;
     EXPECT_FALSE(CommonAllocBuffer(rec, 1, 0, nullptr));
-    EXPECT_EQ(std::memcmp(before.data(), rec, sizeof *rec), 0);
-    EXPECT_EQ(g_messages, 0);
+    EXPECT_TRUE(std::memcmp(before.data(), rec, sizeof *rec) == 0 && g_messages == 0);
 }
 
-// Sums such as srcX + width leave the i32 range: clipped, never written out of bounds.
+// Sums such as srcX + width leave the i32 range: clipped, and only whole pixels
+// inside the rows are written, never guards or row padding.
 TEST_F(BadInput, OverflowingCoordinates) {
-    Surface &src = Make(4, 4), &dst = Make(4, 4);
-    std::memset(src.b->info.bits, 7, src.mem.size() - 2 * kGuard);
-    src.b->isInitialized = 1;
-    const int32_t lo = INT32_MIN, hi = INT32_MAX;
-    const struct {
-        int32_t sx, sy, dx, dy, w, h;
-        int written; // destination pixels written
-    } cases[] = {
-        {hi, hi, 0, 0, hi, hi, 0},     {0, 0, hi, hi, hi, hi, 0},  {lo, lo, 0, 0, hi, hi, 0},
-        {0, 0, lo, lo, hi, hi, 0},     {0, 0, -2, -2, hi, hi, 4},  {-2, -2, 0, 0, hi, hi, 4},
-        {0, 0, hi - 1, 0, 4, 4, 0},    {0, 0, 0, 0, lo, lo, 0},    {0, 0, 0, 0, -1, 4, 0},
-        {lo + 1, 0, 0, 0, hi, 1, 0},   {1, 1, 0, 0, 0, 0, 9},      {0, 0, 3, 3, 0, 0, 1},
-    };
+    std::memset(b.b->info.bits, 7, 4 * kPitch);
+    b.b->isInitialized = 1;
+    const int32_t lo = INT32_MIN, hi = INT32_MAX, cases[][7] = { // source x, y, destination x, y, w, h; written
+        {hi, hi, 0, 0, hi, hi, 0}, {0, 0, hi, hi, hi, hi, 0}, {lo, lo, 0, 0, hi, hi, 0}, {0, 0, lo, lo, hi, hi, 0},
+        {0, 0, -2, -2, hi, hi, 4}, {-2, -2, 0, 0, hi, hi, 4}, {0, 0, hi - 1, 0, 4, 4, 0}, {0, 0, 0, 0, lo, lo, 0},
+        {0, 0, 0, 0, -1, 4, 0}, {lo + 1, 0, 0, 0, hi, 1, 0}, {1, 1, 0, 0, 0, 0, 9}, {0, 0, 3, 3, 0, 0, 1}};
     for (const auto &c : cases) {
-        std::fill(dst.mem.begin(), dst.mem.end(), kFill);
-        EXPECT_TRUE(CommonCopyBitmapSW(rec, dst.b, src.b, c.sx, c.sy, c.dx, c.dy, c.w, c.h, 0))
-            << c.sx << "," << c.sy << " -> " << c.dx << "," << c.dy << " " << c.w << "x" << c.h;
+        SCOPED_TRACE(::testing::Message() << "case #" << &c - cases);
+        std::fill(a.mem.begin(), a.mem.end(), kFill);
+        EXPECT_TRUE(CommonCopyBitmapSW(rec, a.b, b.b, c[0], c[1], c[2], c[3], c[4], c[5], 0));
         int written = 0;
-        for (uint32_t y = 0; y < 4; ++y)
-            for (uint32_t x = 0; x < 4; ++x)
-                written += dst.mem[kGuard + y * dst.b->info.pitch + x * 4] == 7;
-        EXPECT_EQ(written, c.written) << c.sx << "," << c.sy << " -> " << c.dx << "," << c.dy;
-        // Only whole pixels inside the rows change: guards and row padding keep their bytes.
-        for (size_t i = 0; i < dst.mem.size(); ++i) {
-            const bool inPixel = i >= kGuard && i < dst.mem.size() - kGuard && (i - kGuard) % dst.b->info.pitch < 16;
-            if (!inPixel) {
-                ASSERT_EQ(dst.mem[i], kFill) << i;
-            }
-        }
-        EXPECT_TRUE(CommonCopyEntireBitmapSW(rec, dst.b, src.b, c.dx, c.dy, 1));
+        for (size_t i = 0; i < a.mem.size(); ++i)
+            if (i >= kGuard && i < a.mem.size() - kGuard && (i - kGuard) % kPitch < 16)
+                written += (i - kGuard) % 4 == 0 && a.mem[i] == 7;
+            else
+                ASSERT_EQ(a.mem[i], kFill) << "byte " << i;
+        EXPECT_EQ(written, c[6]);
+        EXPECT_TRUE(CommonCopyEntireBitmapSW(rec, a.b, b.b, c[2], c[3], 1));
     }
 }
 
-// The host rewrote one bitmap's depth: the copy is refused with both locks undone.
 TEST_F(BadInput, PixelSizesDiffer) {
-    Surface &src = Make(2, 2), &dst = Make(2, 2);
-    src.b->isInitialized = 1;
-    src.b->info.bitsPerPixel = 16;
-    for (const bool keyed : {false, true}) {
-        EXPECT_FALSE(CommonCopyBitmapSW(rec, dst.b, src.b, 0, 0, 0, 0, 0, 0, keyed));
-        EXPECT_FALSE(CommonCopyEntireBitmapSW(rec, src.b, dst.b, 0, 0, keyed));
-    }
-    EXPECT_FALSE(src.b->isLocked || dst.b->isLocked);
-    EXPECT_TRUE(dst.b->isInitialized);
-    EXPECT_TRUE(Untouched(src) && Untouched(dst));
+    a.b->isInitialized = b.b->isInitialized = 1;
+    b.b->info.bitsPerPixel = 16; // the host rewrote one bitmap's depth
+    ExpectZeros({CommonCopyBitmapSW(rec, a.b, b.b, 0, 0, 0, 0, 0, 0, 0), CommonCopyBitmapSW(rec, a.b, b.b, 0, 0, 0, 0, 0, 0, 1),
+                 CommonCopyEntireBitmapSW(rec, b.b, a.b, 0, 0, 0), CommonCopyEntireBitmapSW(rec, b.b, a.b, 0, 0, 1)});
+    EXPECT_TRUE(!a.b->isLocked && !b.b->isLocked && a.b->isInitialized && b.b->isInitialized);
+    EXPECT_TRUE(a.Untouched() && b.Untouched());
 }
 
-// A bitmap the host holds locked can be neither cleared nor copied from or into;
-// the other bitmap's lock is undone, and the host's lock stays.
 TEST_F(BadInput, BitmapLockedByHost) {
-    Surface &a = Make(2, 2), &b = Make(2, 2);
     a.b->isInitialized = b.b->isInitialized = 1;
     ASSERT_NE(CommonLockBitmap(rec, a.b), nullptr);
-    EXPECT_EQ(CommonLockBitmap(rec, a.b), nullptr);
-    EXPECT_FALSE(CommonClearBitmapSW(rec, a.b, 1));
-    EXPECT_FALSE(CommonCopyBitmapSW(rec, a.b, b.b, 0, 0, 0, 0, 0, 0, 0));
-    EXPECT_FALSE(CommonCopyBitmapSW(rec, b.b, a.b, 0, 0, 0, 0, 0, 0, 1));
-    EXPECT_FALSE(CommonCopyEntireBitmapSW(rec, b.b, b.b, 0, 0, 0));
-    EXPECT_TRUE(a.b->isLocked);
-    EXPECT_FALSE(b.b->isLocked);
-    EXPECT_TRUE(Untouched(a) && Untouched(b));
+    ExpectZeros({P(CommonLockBitmap(rec, a.b)), CommonClearBitmapSW(rec, a.b, 1),
+                 CommonCopyBitmapSW(rec, a.b, b.b, 0, 0, 0, 0, 0, 0, 0), CommonCopyBitmapSW(rec, b.b, a.b, 0, 0, 0, 0, 0, 0, 1),
+                 CommonCopyEntireBitmapSW(rec, b.b, b.b, 0, 0, 0)});
+    EXPECT_TRUE(a.b->isLocked && !b.b->isLocked && a.Untouched() && b.Untouched());
     // Deallocation keeps the host's lock; the next readying finds it still locked.
-    ASSERT_TRUE(CommonDealloc(rec));
-    SBitmapInfo screen{};
-    screen.width = 8, screen.height = 8, screen.bitsPerPixel = 32;
-    ASSERT_TRUE(CommonAllocBuffer(rec, 0, 0, &screen));
+    ASSERT_TRUE(CommonDealloc(rec) && CommonAllocBuffer(rec, 0, 0, &kScreen));
     EXPECT_EQ(CommonLockBitmap(rec, a.b), nullptr);
     EXPECT_TRUE(CommonUnlockBitmap(rec, a.b));
 }

@@ -2,44 +2,40 @@
 // palette search, and the choice made at readying.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
 
 #include "common.h"
 
 namespace {
 
-// A record whose screen has the given format, with the conversion chosen.
-SCommonRec ScreenOf(uint32_t bpp, uint32_t r, uint32_t g, uint32_t b) {
+// A record whose screen has the given format, with the conversion chosen
+// over whatever colourShift held before.
+SCommonRec ScreenOf(uint32_t bpp, uint32_t r, uint32_t g, uint32_t b, SColourShift before = {}) {
     SCommonRec rec{};
-    rec.screenInfo.bitsPerPixel = bpp;
-    rec.screenInfo.redMask = r;
-    rec.screenInfo.greenMask = g;
-    rec.screenInfo.blueMask = b;
+    rec.colourShift = before;
+    rec.screenInfo = SBitmapInfo{0, 0, 0, 0, bpp, r, g, b, 0, nullptr};
     CommonChooseScreenColor(&rec);
     return rec;
 }
 
-struct Layout {
-    GetScreenColorFunc fixed;
-    uint32_t r, g, b;
-};
+struct Layout { GetScreenColorFunc fixed; uint32_t r, g, b; };
 const Layout kLayouts[] = {{CommonGetScreenColor555, 0x7C00, 0x03E0, 0x001F},
                            {CommonGetScreenColor565, 0xF800, 0x07E0, 0x001F},
                            {CommonGetScreenColor888, 0xFF0000, 0xFF00, 0x00FF}};
 
 TEST(Colour, FixedLayoutsAndGenericWithTheirMasksGiveTheWorkedValues) {
-    const struct {
-        uint32_t colour, p555, p565, p888;
-    } rows[] = {{0x000000, 0x0000, 0x0000, 0x000000}, {0x00007F, 0x7C00, 0xF800, 0xFE0000},
-                {0x007F00, 0x03E0, 0x07E0, 0x00FE00}, {0x7F0000, 0x001F, 0x001F, 0x0000FE},
-                {0x7F7F7F, 0x7FFF, 0xFFFF, 0xFEFEFE}, {0x404040, 0x4210, 0x8410, 0x808080},
-                {0x030000, 0x0001, 0x0001, 0x000006}, {0x01000000, 0x0001, 0x0001, 0x000001},
-                {0x0000FF, 0x7C00, 0xF800, 0xFE0000}};
+    const struct { uint32_t colour, p555, p565, p888; } rows[] = {
+        {0x000000, 0x0000, 0x0000, 0x000000}, {0x00007F, 0x7C00, 0xF800, 0xFE0000},
+        {0x007F00, 0x03E0, 0x07E0, 0x00FE00}, {0x7F0000, 0x001F, 0x001F, 0x0000FE},
+        {0x7F7F7F, 0x7FFF, 0xFFFF, 0xFEFEFE}, {0x404040, 0x4210, 0x8410, 0x808080},
+        {0x030000, 0x0001, 0x0001, 0x000006}, {0x01000000, 0x0001, 0x0001, 0x000001},
+        {0x0000FF, 0x7C00, 0xF800, 0xFE0000}};
     for (const auto &row : rows) {
         const uint32_t want[] = {row.p555, row.p565, row.p888};
-        for (int i = 0; i < 3; ++i) {
-            // 24 bits per pixel always takes the generic path.
+        for (int i = 0; i < 3; ++i) { // 24 bits per pixel always takes the generic path
             SCommonRec rec = ScreenOf(24, kLayouts[i].r, kLayouts[i].g, kLayouts[i].b);
             EXPECT_EQ(kLayouts[i].fixed(nullptr, nullptr, row.colour), want[i]) << std::hex << row.colour;
             EXPECT_EQ(CommonGetScreenColorRGB(&rec, nullptr, row.colour), want[i]) << std::hex << row.colour;
@@ -63,16 +59,14 @@ TEST(Colour, FixedLayoutsEqualGenericForEveryColourWord) {
 }
 
 TEST(Colour, GenericWithOtherMasks) {
-    const struct {
-        uint32_t r, g, b, colour, pixel;
-    } rows[] = {{0x0F00, 0x00F0, 0x000F, 0x7F7F7F, 0x0FFF},       {0x0F00, 0x00F0, 0x000F, 0x00007F, 0x0F00},
-                {0x0F00, 0x00F0, 0x000F, 0x404040, 0x0888},       {0x0F00, 0x00F0, 0x000F, 0x030000, 1},
-                {0xFF000000, 0xFF0000, 0xFF00, 0x00007F, 0xFE000000}, {0xFF000000, 0xFF0000, 0xFF00, 0x7F7F7F, 0xFEFEFE00},
-                {0x3FF00000, 0xFFC00, 0x3FF, 0x7F7F7F, 0x3F8FE3F8}, {0, 0, 0, 0x7F7F7F, 1},
-                {0, 0, 0, 0x01000000, 1},                          {0, 0, 0, 0, 0},
-                // Split masks show the byte read as signed (0xFF is -1) and
-                // the right shift as arithmetic.
-                {0x101, 0, 0, 0x0000FF, 0x101},                   {0x02000001, 0, 0, 0x0000FF, 0xFE000001}};
+    const struct { uint32_t r, g, b, colour, pixel; } rows[] = {
+        {0x0F00, 0x00F0, 0x000F, 0x7F7F7F, 0x0FFF}, {0x0F00, 0x00F0, 0x000F, 0x00007F, 0x0F00},
+        {0x0F00, 0x00F0, 0x000F, 0x404040, 0x0888}, {0x0F00, 0x00F0, 0x000F, 0x030000, 1},
+        {0xFF000000, 0xFF0000, 0xFF00, 0x00007F, 0xFE000000}, {0xFF000000, 0xFF0000, 0xFF00, 0x7F7F7F, 0xFEFEFE00},
+        {0x3FF00000, 0xFFC00, 0x3FF, 0x7F7F7F, 0x3F8FE3F8}, {0, 0, 0, 0x7F7F7F, 1}, {0, 0, 0, 0x01000000, 1},
+        {0, 0, 0, 0, 0},
+        // Split masks: the byte is read signed (0xFF is -1), the right shift is arithmetic.
+        {0x101, 0, 0, 0x0000FF, 0x101}, {0x02000001, 0, 0, 0x0000FF, 0xFE000001}};
     for (const auto &row : rows) {
         SCommonRec rec = ScreenOf(16, row.r, row.g, row.b);
         ASSERT_EQ(rec.GetScreenColor, CommonGetScreenColorRGB);
@@ -81,13 +75,11 @@ TEST(Colour, GenericWithOtherMasks) {
 }
 
 TEST(Colour, MaskAnalysis) {
-    const struct {
-        uint32_t mask, norm;
-        int32_t shift;
-    } rows[] = {{0x7C00, 0x7C, 8},      {0x03E0, 0x7C, 3},      {0x001F, 0x7C, -2},     {0xF800, 0x7C, 9},
-                {0x07E0, 0x7E, 4},      {0xFF0000, 0x7F, 17},   {0xFF00, 0x7F, 9},      {0x00FF, 0x7F, 1},
-                {0x0F00, 0x78, 5},      {0x000F, 0x78, -3},     {0xFF000000, 0x7F, 25}, {0x80000000, 0x40, 25},
-                {0x3FF00000, 0x7F, 23}, {0x0003, 0x60, -5},     {0x0001, 0x40, -6},     {0, 0, 0}};
+    const struct { uint32_t mask, norm; int32_t shift; } rows[] = {
+        {0x7C00, 0x7C, 8}, {0x03E0, 0x7C, 3}, {0x001F, 0x7C, -2}, {0xF800, 0x7C, 9}, {0x07E0, 0x7E, 4},
+        {0xFF0000, 0x7F, 17}, {0xFF00, 0x7F, 9}, {0x00FF, 0x7F, 1}, {0x0F00, 0x78, 5}, {0x000F, 0x78, -3},
+        {0xFF000000, 0x7F, 25}, {0x80000000, 0x40, 25}, {0x3FF00000, 0x7F, 23}, {0x0003, 0x60, -5},
+        {0x0001, 0x40, -6}, {0, 0, 0}};
     for (const auto &row : rows) {
         const SColourShift got = ScreenOf(24, row.mask, row.mask, row.mask).colourShift;
         const SColourShift want{row.norm, row.norm, row.norm, row.shift, row.shift, row.shift};
@@ -95,57 +87,42 @@ TEST(Colour, MaskAnalysis) {
     }
 }
 
+// Only depth and red decide (the odd green and blue masks do not); the fixed
+// conversions leave colourShift as it was, and a reset clears it.
 TEST(Colour, SelectionTouchesColourShiftOnlyForTheGenericConversion) {
-    const struct {
-        uint32_t bpp, red;
-        GetScreenColorFunc want;
-    } rows[] = {{8, 0x7C00, CommonGetScreenColor8},     {16, 0x7C00, CommonGetScreenColor555},
-                {16, 0xF800, CommonGetScreenColor565},  {16, 0xFF0000, CommonGetScreenColorRGB},
-                {32, 0xFF0000, CommonGetScreenColor888}, {32, 0xF800, CommonGetScreenColorRGB},
-                {24, 0xFF0000, CommonGetScreenColorRGB}, {15, 0x7C00, CommonGetScreenColorRGB},
-                {0, 0, CommonGetScreenColorRGB}};
-    const SColourShift stale{1, 2, 3, 4, 5, 6};
+    const GetScreenColorFunc rgb = CommonGetScreenColorRGB;
+    const struct { uint32_t bpp, red; GetScreenColorFunc want; } rows[] = {
+        {8, 0x7C00, CommonGetScreenColor8}, {16, 0x7C00, CommonGetScreenColor555},
+        {16, 0xF800, CommonGetScreenColor565}, {16, 0xFF0000, rgb}, {32, 0xFF0000, CommonGetScreenColor888},
+        {32, 0xF800, rgb}, {24, 0xFF0000, rgb}, {15, 0x7C00, rgb}, {0, 0, rgb}};
+    const SColourShift stale{1, 2, 3, 4, 5, 6}, zero{};
     for (const auto &row : rows) {
-        SCommonRec rec{};
-        rec.colourShift = stale;
-        // Odd green and blue masks: only depth and red decide.
-        rec.screenInfo = SBitmapInfo{0, 0, 0, 0, row.bpp, row.red, 0x3, 0x3000, 0, nullptr};
-        CommonChooseScreenColor(&rec);
+        SCommonRec rec = ScreenOf(row.bpp, row.red, 0x3, 0x3000, stale);
         EXPECT_EQ(rec.GetScreenColor, row.want) << row.bpp << " " << std::hex << row.red;
-        const SColourShift want = row.want == CommonGetScreenColorRGB
-                                      ? SColourShift{rec.colourShift.redMask, 0x60, 0x60, rec.colourShift.redShift, -5, 7}
-                                      : stale;
-        EXPECT_EQ(0, std::memcmp(&rec.colourShift, &want, sizeof want)) << row.bpp;
+        const SColourShift &got = rec.colourShift;
+        const SColourShift want = row.want == rgb ? SColourShift{got.redMask, 0x60, 0x60, got.redShift, -5, 7} : stale;
+        EXPECT_EQ(0, std::memcmp(&got, &want, sizeof want)) << row.bpp;
         CommonResetScreenColor(&rec);
         EXPECT_EQ(rec.GetScreenColor, CommonGetScreenColorFail);
-        EXPECT_EQ(rec.GetScreenColor(&rec, nullptr, 0x7F7F7F), 0u);
-        const SColourShift zero{};
         EXPECT_EQ(0, std::memcmp(&rec.colourShift, &zero, sizeof zero));
     }
 }
 
 TEST(Colour, PaletteSearch) {
+    // Ties go to the lowest index; entry 0 takes part.
     SCommonPalette pal{};
-    for (uint32_t &e : pal.entries)
-        e = 0x606060;
-    pal.entries[0] = 0;
-    pal.entries[1] = 0x00407F;
-    pal.entries[2] = 0x007F40;
+    std::fill(std::begin(pal.entries), std::end(pal.entries), 0x606060u);
+    pal.entries[0] = 0, pal.entries[1] = 0x00407F, pal.entries[2] = 0x007F40;
     pal.entries[7] = pal.entries[9] = 0x302010;
     SCommonBitmap bmp{};
-    const struct {
-        uint32_t colour, index;
-    } rows[] = {{0x004040, 1}, {0x302010, 7}, {0x7F7F7F, 3}, {0x01000000, 7}, {0, 0}};
-    for (const auto &row : rows) {
-        bmp.palette = nullptr;
-        EXPECT_EQ(CommonGetScreenColor8(nullptr, &bmp, row.colour), 0u);
-        bmp.palette = &pal;
+    EXPECT_EQ(CommonGetScreenColor8(nullptr, &bmp, 0x7F7F7F), 0u) << "no palette";
+    bmp.palette = &pal;
+    const struct { uint32_t colour, index; } rows[] = {
+        {0x004040, 1}, {0x302010, 7}, {0x7F7F7F, 3}, {0x01000000, 7}, {0, 0}};
+    for (const auto &row : rows)
         EXPECT_EQ(CommonGetScreenColor8(nullptr, &bmp, row.colour), row.index) << std::hex << row.colour;
-    }
-    EXPECT_EQ(CommonGetScreenColor8(nullptr, nullptr, 0x7F7F7F), 0u);
     // Bytes are signed: red 0xFF is -1, next to 0 rather than to 0x7F.
-    pal.entries[4] = 0x00007F;
-    pal.entries[5] = 0x000000;
+    pal.entries[4] = 0x00007F, pal.entries[5] = 0x000000;
     EXPECT_EQ(CommonGetScreenColor8(nullptr, &bmp, 0x0000FF), 5u);
 }
 

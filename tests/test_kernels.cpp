@@ -12,7 +12,6 @@
 #include <random>
 #include <vector>
 
-#include "common.h"
 #include "kernels/palette_search.h"
 #include "pixels.h"
 
@@ -150,60 +149,5 @@ INSTANTIATE_TEST_SUITE_P(Levels, Kernels,
                          [](const testing::TestParamInfo<KernelLevel> &info) {
                              return std::string(kLevelNames[static_cast<int>(info.param)]);
                          });
-
-// The slots as a host calls them, with clipping, against the reference
-// kernels over the clipped rectangle. Run once per VANTU_SIMD level by ctest.
-TEST(KernelSlots, ClearAndCopyMatchReference) {
-    std::printf("active kernels: %s\n", vantu::ActiveKernels().name);
-    SCommonRec *rec = CommonInit(0);
-    ASSERT_NE(rec, nullptr);
-    rec->LockBitmap = CommonLockBitmap;
-    rec->UnlockBitmap = CommonUnlockBitmap;
-    std::mt19937 rng(Seed());
-    const vantu::PixelKernels &ref = vantu::ReferenceKernels();
-    struct Case { int32_t sx, sy, dx, dy, w, h; };
-    static const Case kCases[] = {{0, 0, 0, 0, 0, 0},      {5, 3, -7, -2, 0, 0},  {-9, -1, 150, 30, 90, 20},
-                                  {20, 0, 3, 39, 200, 5}, {7, 2, 11, 1, 67, 13}, {0, 0, -130, 0, 130, 0}};
-    for (int p = 1; p <= 4; ++p)
-        for (const Case &c : kCases)
-            for (const bool keyed : {false, true}) {
-                SCOPED_TRACE(testing::Message() << "pixel size " << p << " keyed " << keyed << " dx " << c.dx);
-                Surface dm = MakeSurface(rng, 170u * p, 40), sm = MakeSurface(rng, 130u * p, 30);
-                ShapeSource(rng, sm, p, 130, 30, Key::Runs);
-                SCommonBitmap *bm[2];
-                for (int i = 0; i < 2; ++i) {
-                    Surface &s = i == 0 ? dm : sm;
-                    bm[i] = CommonBitmapInit(nullptr, rec, 0, i == 0 ? 170 : 130, i == 0 ? 40 : 30);
-                    bm[i]->info.pitch = static_cast<uint32_t>(s.pitch);
-                    bm[i]->info.bitsPerPixel = 8u * static_cast<uint32_t>(p);
-                    bm[i]->info.bits = s.Row0();
-                    bm[i]->isAllocated = bm[i]->isInitialized = 1;
-                }
-                Surface expect = dm;
-                const uint32_t pixel = static_cast<uint32_t>(rng());
-                ref.fill[p](expect.Row0(), expect.pitch, 170, 40, pixel);
-                ASSERT_TRUE(CommonClearBitmapSW(rec, bm[0], pixel));
-                // Clip as the intersection of the rectangle with both bitmaps.
-                const int32_t w = c.w ? c.w : 130, h = c.h ? c.h : 30;
-                const int32_t cutX = std::max({0, -c.sx, -c.dx}), cutY = std::max({0, -c.sy, -c.dy});
-                const int32_t n = std::min({w - cutX, 170 - c.dx - cutX, 130 - c.sx - cutX});
-                const int32_t m = std::min({h - cutY, 40 - c.dy - cutY, 30 - c.sy - cutY});
-                if (n > 0 && m > 0) {
-                    uint8_t *d = expect.Row0() + (c.dy + cutY) * dm.pitch + (c.dx + cutX) * p;
-                    const uint8_t *s = sm.Row0() + (c.sy + cutY) * sm.pitch + (c.sx + cutX) * p;
-                    if (keyed)
-                        ref.copyKeyed[p](d, dm.pitch, s, sm.pitch, n, m);
-                    else
-                        ref.copy(d, dm.pitch, s, sm.pitch, n * p, m);
-                }
-                ASSERT_TRUE(CommonCopyBitmapSW(rec, bm[0], bm[1], c.sx, c.sy, c.dx, c.dy, c.w, c.h, keyed));
-                EXPECT_EQ(dm.mem, expect.mem);
-                for (SCommonBitmap *b : bm) {
-                    b->isAllocated = 0;
-                    CommonDoneBitmap(rec, b);
-                }
-            }
-    CommonDone(rec);
-}
 
 } // namespace

@@ -2,22 +2,27 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common.h"
 
 namespace {
 
-struct Delivery {
-    char who; // 'r' record's own, 'h' host's, 'd' module default
-    SCommonRec *record;
-    std::string text;
-};
-std::vector<Delivery> g_out;
+// Each delivery: who received it ('r' record's own, 'h' host's, 'd' module
+// default, 'x' the Dealloc slot) and the text; and the record it came with.
+using Log = std::vector<std::string>;
+Log g_out;
+SCommonRec *g_with = nullptr;
 
-void VANTU_CALL OwnFunc(SCommonRec *r, const char *t) { g_out.push_back({'r', r, t}); }
-void VANTU_CALL HostFunc(SCommonRec *r, const char *t) { g_out.push_back({'h', r, t}); }
-void VANTU_CALL DefaultFunc(SCommonRec *r, const char *t) { g_out.push_back({'d', r, t}); }
+void VANTU_CALL OwnFunc(SCommonRec *r, const char *t) { g_out.push_back('r' + std::string(t)), g_with = r; }
+void VANTU_CALL HostFunc(SCommonRec *r, const char *t) { g_out.push_back('h' + std::string(t)), g_with = r; }
+void VANTU_CALL DefaultFunc(SCommonRec *r, const char *t) { g_out.push_back('d' + std::string(t)), g_with = r; }
+vantu_bool VANTU_CALL RecordingDealloc(SCommonRec *record) {
+    g_out.push_back("x");
+    record->allocated = 0;
+    return 1;
+}
 
 class Lifecycle : public testing::Test {
   protected:
@@ -29,141 +34,78 @@ class Lifecycle : public testing::Test {
 };
 
 TEST_F(Lifecycle, InitMakesPlaceholderMutexAndMessage) {
+    EXPECT_EQ(CommonDoInit(nullptr, 0), nullptr);
     SCommonRec *record = CommonInit(0x1234);
     ASSERT_NE(record, nullptr);
-    EXPECT_EQ(record->header.size, sizeof(SCommonRec));
-    EXPECT_EQ(record->header.refCount, 1);
     EXPECT_STREQ(record->name, "<unknown> screen driver");
-    EXPECT_EQ(record->version, 2u);
-    EXPECT_EQ(record->build, 2u);
-    EXPECT_EQ(record->hostHandle, 0x1234u);
-    EXPECT_NE(record->drawMutex, nullptr);
+    EXPECT_TRUE(record->header.refCount == 1 && record->hostHandle == 0x1234 && record->drawMutex != nullptr);
     ASSERT_NE(record->screenBitmap, nullptr);
     EXPECT_TRUE(record->screenBitmap->isScreen);
-    EXPECT_EQ(record->bitmaps.first, &record->screenBitmap->link);
-    EXPECT_EQ(record->bitmaps.last, &record->screenBitmap->link);
-    EXPECT_EQ(record->palettes.first, nullptr);
-    EXPECT_EQ(record->GetScreenColor, nullptr);
-    ASSERT_EQ(g_out.size(), 1u);
-    EXPECT_EQ(g_out[0].text, "VANTU: Initializing: <unknown> screen driver (version: 2, build: 2)\n");
-
-    g_out.clear();
+    EXPECT_TRUE(record->bitmaps.first == &record->screenBitmap->link && record->bitmaps.last == record->bitmaps.first);
+    EXPECT_EQ(std::exchange(g_out, {}), Log{"dVANTU: Initializing: <unknown> screen driver (version: 2, build: 2)\n"});
+    // Done deallocates through the slot before the finalizing message.
+    record->Dealloc = RecordingDealloc;
+    record->allocated = 1;
     EXPECT_TRUE(CommonDone(record));
-    ASSERT_EQ(g_out.size(), 1u);
-    EXPECT_EQ(g_out[0].text, "VANTU: Finalizing: <unknown> screen driver\n");
+    EXPECT_EQ(g_out, (Log{"x", "dVANTU: Finalizing: <unknown> screen driver\n"}));
 }
 
 // Exactly one function receives each message: the record's own, the host's,
-// then the module default.
+// then the module default; without a record only the module default.
 TEST_F(Lifecycle, OutputFunctionChoice) {
-    struct Case {
+    const struct {
         DebugMsgFunc own, host, fallback;
+        bool withRecord;
         char expected; // 0: dropped
-    } const cases[] = {
-        {OwnFunc, HostFunc, DefaultFunc, 'r'}, {nullptr, HostFunc, DefaultFunc, 'h'},
-        {nullptr, nullptr, DefaultFunc, 'd'},  {OwnFunc, nullptr, nullptr, 'r'},
-        {nullptr, nullptr, nullptr, 0},
+    } cases[] = {
+        {OwnFunc, HostFunc, DefaultFunc, true, 'r'},  {nullptr, HostFunc, DefaultFunc, true, 'h'},
+        {nullptr, nullptr, DefaultFunc, true, 'd'},   {OwnFunc, nullptr, nullptr, true, 'r'},
+        {nullptr, nullptr, nullptr, true, 0},         {OwnFunc, HostFunc, DefaultFunc, false, 'd'},
+        {OwnFunc, HostFunc, nullptr, false, 0},
     };
     SCommonRec *record = CommonInit(0);
-    for (const Case &c : cases) {
+    for (const auto &c : cases) {
         record->hostDebugFunc = c.host;
         CommonDefaultDebugMsgFunc = c.fallback;
         EXPECT_TRUE(CommonSetDebugMsgFunc(record, c.own));
-        g_out.clear();
-        CommonDebugMsg(record, "n=%d %s\n", 7, "x");
-        if (c.expected == 0) {
-            EXPECT_TRUE(g_out.empty());
-            continue;
-        }
-        ASSERT_EQ(g_out.size(), 1u);
-        EXPECT_EQ(g_out[0].who, c.expected);
-        EXPECT_EQ(g_out[0].record, record);
-        EXPECT_EQ(g_out[0].text, "VANTU: n=7 x\n");
+        g_out.clear(), g_with = nullptr;
+        CommonDebugMsg(c.withRecord ? record : nullptr, "n=%d %s\n", 7, "x");
+        EXPECT_EQ(std::exchange(g_out, {}), c.expected ? Log{c.expected + std::string("VANTU: n=7 x\n")} : Log{});
+        EXPECT_EQ(g_with, c.expected && c.withRecord ? record : nullptr);
     }
-    // Without a record only the module default hears, with a null record.
-    CommonDefaultDebugMsgFunc = DefaultFunc;
-    g_out.clear();
-    CommonDebugMsg(nullptr, "alone\n");
-    ASSERT_EQ(g_out.size(), 1u);
-    EXPECT_EQ(g_out[0].who, 'd');
-    EXPECT_EQ(g_out[0].record, nullptr);
-    CommonDefaultDebugMsgFunc = nullptr;
-    g_out.clear();
-    CommonDebugMsg(nullptr, "dropped\n");
-    EXPECT_TRUE(g_out.empty());
     record->hostDebugFunc = nullptr;
     CommonSetDebugMsgFunc(record, nullptr);
+    CommonDefaultDebugMsgFunc = DefaultFunc;
+    // Long texts are cut at the 999-character buffer.
+    CommonDebugMsg(record, "%s", std::string(3000, 'a').c_str());
+    EXPECT_EQ(g_out, Log{"dVANTU: " + std::string(999 - 7, 'a')});
     CommonDone(record);
 }
 
-TEST_F(Lifecycle, LongMessagesAreCutAtTheBuffer) {
-    SCommonRec *record = CommonInit(0);
-    g_out.clear();
-    const std::string longText(3000, 'a');
-    CommonDebugMsg(record, "%s", longText.c_str());
-    ASSERT_EQ(g_out.size(), 1u);
-    EXPECT_EQ(g_out[0].text.size(), 999u);
-    EXPECT_EQ(g_out[0].text.rfind("VANTU: aaa", 0), 0u);
-    CommonDone(record);
-}
-
-vantu_bool VANTU_CALL RecordingDealloc(SCommonRec *record) {
-    g_out.push_back({'x', record, "Dealloc slot"});
-    record->allocated = 0;
-    return 1;
-}
-
-TEST_F(Lifecycle, DoneDeallocatesThroughTheSlotFirst) {
-    SCommonRec *record = CommonInit(0);
-    record->Dealloc = RecordingDealloc;
-    record->allocated = 1;
-    g_out.clear();
-    EXPECT_TRUE(CommonDone(record));
-    ASSERT_EQ(g_out.size(), 2u);
-    EXPECT_EQ(g_out[0].text, "Dealloc slot");
-    EXPECT_EQ(g_out[1].text, "VANTU: Finalizing: <unknown> screen driver\n");
-}
-
-TEST_F(Lifecycle, RaisedReferenceSurvivesOneDone) {
-    SCommonRec *record = CommonInit(77);
-    record->header.refCount = 2;
-    g_out.clear();
-    EXPECT_TRUE(CommonDone(record));
-    // Finalized but not freed.
-    EXPECT_EQ(record->header.refCount, 1);
-    EXPECT_EQ(record->header.size, sizeof(SCommonRec));
-    EXPECT_EQ(record->hostHandle, 0u);
-    EXPECT_EQ(record->drawMutex, nullptr);
-    EXPECT_EQ(record->screenBitmap, nullptr);
-    EXPECT_EQ(record->bitmaps.first, nullptr) << "the placeholder went with finalization";
-    EXPECT_TRUE(CommonDone(record)); // finalizes again and frees
-    EXPECT_EQ(g_out.size(), 2u);
-}
-
-// Once a real screen supersedes the placeholder nobody holds it; finalization
-// frees it (the sanitizer build reports the leak otherwise) and leaves the
-// host's bitmaps alone.
-TEST_F(Lifecycle, FinalizationFreesTheSupersededPlaceholderOnly) {
-    SCommonRec *record = CommonInit(0);
-    SCommonBitmap *placeholder = record->screenBitmap;
-    SCommonBitmap *hosts = CommonBitmapInit(nullptr, record, 1, 0, 0);
-    record->screenBitmap = CommonBitmapInit(nullptr, record, 1, 8, 8);
-    SCommonBitmap *screen = record->screenBitmap;
-    EXPECT_FALSE(CommonDoneBitmap(record, screen));
-    record->header.refCount = 2;
-    CommonDone(record);
-    EXPECT_EQ(record->bitmaps.first, &hosts->link) << "placeholder and screen gone, the host's bitmap stays";
-    EXPECT_EQ(record->bitmaps.last, &hosts->link);
-    (void)placeholder;
-    CommonDoneBitmap(record, hosts);
-    CommonDone(record);
-}
-
-TEST_F(Lifecycle, NullRecordIsRefused) {
-    EXPECT_EQ(CommonDoInit(nullptr, 0), nullptr);
-    EXPECT_FALSE(CommonDone(nullptr));
-    EXPECT_FALSE(CommonSetDebugMsgFunc(nullptr, OwnFunc));
-    CommonDebugFuncNull(nullptr, "ignored");
+// A raised count survives one Done: finalized (placeholder, mutex, handle
+// gone) but not freed. A placeholder that a real screen superseded is held by
+// nobody; finalization frees it (the sanitizer build reports the leak
+// otherwise) and leaves the host's bitmaps alone.
+TEST_F(Lifecycle, DoneWithRaisedCountFinalizesAndFreesTheSupersededPlaceholder) {
+    for (const bool superseded : {false, true}) {
+        SCommonRec *record = CommonInit(77);
+        SCommonBitmap *hosts = CommonBitmapInit(nullptr, record, 1, 0, 0);
+        if (superseded) {
+            record->screenBitmap = CommonBitmapInit(nullptr, record, 1, 8, 8);
+            EXPECT_FALSE(CommonDoneBitmap(record, record->screenBitmap));
+        }
+        record->header.refCount = 2;
+        g_out.clear();
+        EXPECT_TRUE(CommonDone(record));
+        EXPECT_EQ(record->header.refCount, 1);
+        EXPECT_EQ(record->header.size, sizeof(SCommonRec));
+        EXPECT_TRUE(record->hostHandle == 0 && record->drawMutex == nullptr && record->screenBitmap == nullptr);
+        EXPECT_TRUE(record->bitmaps.first == &hosts->link && record->bitmaps.last == &hosts->link)
+            << "only the host's bitmap stays";
+        EXPECT_EQ(g_out.size(), 1u);
+        CommonDoneBitmap(record, hosts);
+        EXPECT_TRUE(CommonDone(record)); // finalizes again and frees
+    }
 }
 
 } // namespace
