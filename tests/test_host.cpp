@@ -119,7 +119,7 @@ TEST_F(Host, ScreenIsTheHostsBufferForEachFormat) {
         ASSERT_TRUE(r->AllocBuffer(r, 0, 0, &desc));
         SCommonBitmap *screen = r->screenBitmap;
         ASSERT_TRUE(screen != nullptr && screen != placeholder);
-        EXPECT_TRUE(screen->info.bits == desc.bits && !std::memcmp(&screen->info, &desc, offsetof(SBitmapInfo, bits)));
+        EXPECT_TRUE(screen->info.bits == desc.bits && !std::memcmp(&screen->info, &desc, offsetof(SBitmapInfo, formatOpaque2) + sizeof(uint32_t)));
         EXPECT_EQ(r->GetScreenColor(r, screen, 0x7F), red);
         const uint32_t value = r->GetScreenColor(r, screen, 0x102030);
         ASSERT_TRUE(r->ClearBitmap(r, screen, value));
