@@ -1,8 +1,15 @@
 // Records and lists: the one way a reference is dropped, the intrusive
 // creation-ordered lists of palettes and bitmaps, and the core's failing stubs.
 #include <cstdlib>
+#include <type_traits>
 
 #include "common.h"
+
+// The host reads these records at fixed offsets: plain, standard-layout data.
+static_assert(std::is_standard_layout_v<SCommonRec> && std::is_trivially_copyable_v<SCommonRec>);
+static_assert(std::is_standard_layout_v<SMEMRec> && std::is_standard_layout_v<SCommonBitmap>);
+static_assert(std::is_standard_layout_v<SCommonPalette> && std::is_standard_layout_v<SBitmapInfo>);
+static_assert(offsetof(SMEMRec, common) == 0, "an SMEMRec is used as its SCommonRec");
 
 extern "C" {
 
