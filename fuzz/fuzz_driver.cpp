@@ -1,9 +1,7 @@
-// libFuzzer target: a host drives one or two memory driver records through their slots, decoded
-// from the input (fuzz/make_corpus.py writes the same encoding). After every call it traps unless
-// both lists of each record walk the same both ways and hold exactly the live palettes and bitmaps,
-// reference counts equal the holders, no guard byte around or row padding inside a host buffer
-// changed, and the record's flags agree with each other. Pixel values are the unit tests' job.
-// Everything is released at the end of an input, so LeakSanitizer sees leaks.
+// libFuzzer target: a host drives one or two driver records through their slots, decoded from the
+// input (fuzz/make_corpus.py writes it). After every call it traps unless both lists walk the same
+// both ways and hold exactly the live objects, counts equal the holders, no guard byte or row padding
+// changed and the flags agree. Everything is released at the end of an input, for LeakSanitizer.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -25,36 +23,28 @@ struct Input {
     size_t size, pos = 0;
     uint8_t Byte() { return pos < size ? data[pos++] : 0; }
     bool Bool() { return (Byte() & 1) != 0; }
-    uint32_t U32() {
-        uint32_t v = 0;
-        for (int shift = 0; shift < 32; shift += 8)
-            v |= static_cast<uint32_t>(Byte()) << shift;
-        return v;
-    }
+    uint32_t U32() { return Byte() | uint32_t{Byte()} << 8 | uint32_t{Byte()} << 16 | uint32_t{Byte()} << 24; }
     int32_t Int() { // mostly -64..63, sometimes at or near the ends of the i32 range
         const uint8_t kind = Byte() % 8;
         return kind == 5   ? INT32_MIN + Byte() % 4
                : kind == 6 ? INT32_MAX - Byte() % 4
                : kind == 7 ? static_cast<int32_t>(U32()) : static_cast<int8_t>(Byte()) / 2;
     }
-    // Widths and heights: mostly small enough to back with memory.
-    int32_t Size() { return Byte() % 4 == 0 ? Int() : Byte() % 40; }
+    int32_t Size() { return Byte() % 4 == 0 ? Int() : Byte() % 40; } // mostly small enough to back with memory
 };
 
+// Memory the host describes with its true size; guard bytes around it and row padding hold kGuardByte.
 constexpr size_t kGuard = 32;
 constexpr uint8_t kGuardByte = 0xA5;
-
-// Memory the host describes with its true size; guard bytes around it and row padding hold kGuardByte.
 struct Buffer {
     uint64_t rowBytes, height, pitch;
     std::vector<uint8_t> mem;
     uint8_t *Bits() { return mem.data() + kGuard; }
     bool Intact() {
         auto guard = [](uint8_t byte) { return byte == kGuardByte; };
-        bool ok = std::all_of(mem.begin(), mem.begin() + kGuard, guard) &&
-                  std::all_of(mem.end() - kGuard, mem.end(), guard);
-        for (uint64_t y = 0; pitch > rowBytes && y + 1 < height; ++y) // at most 8 KiB rows then
-            ok = ok && std::all_of(Bits() + y * pitch + rowBytes, Bits() + (y + 1) * pitch, guard);
+        bool ok = std::all_of(mem.begin(), mem.begin() + kGuard, guard) && std::all_of(mem.end() - kGuard, mem.end(), guard);
+        for (uint64_t y = 0; ok && pitch > rowBytes && y + 1 < height; ++y) // at most 8 KiB rows then
+            ok = std::all_of(Bits() + y * pitch + rowBytes, Bits() + (y + 1) * pitch, guard);
         return ok;
     }
 };
@@ -67,7 +57,7 @@ struct World {
     RecordModel records[2];
     std::vector<BitmapModel> bitmaps;   // creation order, all records
     std::vector<PaletteModel> palettes; // creation order, all records
-    std::vector<Buffer> buffers; // moving one keeps its memory where it is
+    std::vector<Buffer> buffers;        // moving one keeps its memory where it is
 } g;
 
 // Memory for the pixels `info` describes (its pitch goes to `info`), or null beyond 8 KiB. Pixels
@@ -90,7 +80,6 @@ uint8_t *MakeBuffer(Input &in, SBitmapInfo &info) {
 void VANTU_CALL HostDebug(SCommonRec *, const char *text) {
     FUZZ_CHECK(text != nullptr && std::strncmp(text, "VANTU: ", 7) == 0 && std::strlen(text) < 1000);
 }
-
 // The driver calls the callbacks in force with their own user data.
 template <bool Alloc> vantu_bool VANTU_CALL HostSurfaces(SCommonRec *rec, uint32_t userData) {
     const RecordModel &m = g.records[rec == g.records[0].rec ? 0 : 1];
@@ -106,9 +95,7 @@ BitmapModel *FindBitmap(const SCommonBitmap *ptr) {
 int PaletteHolders(const SCommonPalette *p) {
     return static_cast<int>(std::count_if(g.bitmaps.begin(), g.bitmaps.end(), [p](auto &b) { return b.palette == p; }));
 }
-
-// Forgets a bitmap the driver freed (null: none), then the palettes nobody
-// holds any more: the driver has freed them too.
+// Forgets a bitmap the driver freed (null: none), then the palettes nobody holds: freed too.
 void Forget(const SCommonBitmap *bitmap) {
     std::erase_if(g.bitmaps, [bitmap](auto &b) { return b.ptr == bitmap; });
     std::erase_if(g.palettes, [](auto &p) { return !p.hostHeld && PaletteHolders(p.ptr) == 0; });
@@ -129,11 +116,9 @@ template <typename Model> void CheckList(SCommonList &list, const std::vector<Mo
         FUZZ_CHECK(i > 0 && l == expected[--i]);
 }
 
-// Field by field: structure padding is nobody's business.
+// The padding before `bits` is nobody's business.
 bool SameInfo(const SBitmapInfo &a, const SBitmapInfo &b) {
-    return a.width == b.width && a.height == b.height && a.pitch == b.pitch && a.formatOpaque1 == b.formatOpaque1 &&
-           a.bitsPerPixel == b.bitsPerPixel && a.redMask == b.redMask && a.greenMask == b.greenMask &&
-           a.blueMask == b.blueMask && a.formatOpaque2 == b.formatOpaque2 && a.bits == b.bits;
+    return a.bits == b.bits && !std::memcmp(&a, &b, offsetof(SBitmapInfo, formatOpaque2) + sizeof(uint32_t));
 }
 
 // Ready exactly while allocated, host surfaces only while ready; an
@@ -142,24 +127,21 @@ void CheckRecord(const RecordModel &m, int r) {
     const SCommonRec *rec = m.rec;
     const SCommonBitmap *screen = rec->screenBitmap;
     const BitmapModel *screenModel = FindBitmap(screen);
-    FUZZ_CHECK(rec->allocated <= 1 && rec->readied == rec->allocated && rec->surfacesAllocated <= rec->readied);
-    FUZZ_CHECK(rec->drawing == (m.drawing ? 1 : 0) && rec->allocMode == (rec->allocated ? 3u : 0u));
-    FUZZ_CHECK(screen == nullptr || (screenModel && !screenModel->hostOwned && screenModel->record == r));
+    FUZZ_CHECK(rec->allocated <= 1 && rec->readied == rec->allocated && rec->surfacesAllocated <= rec->readied &&
+               rec->drawing == (m.drawing ? 1 : 0) && rec->allocMode == (rec->allocated ? 3u : 0u) &&
+               (screen == nullptr || (screenModel && !screenModel->hostOwned && screenModel->record == r)));
     if (rec->allocated)
         FUZZ_CHECK(screen && screen->isScreen && screen->info.bitsPerPixel == rec->screenInfo.bitsPerPixel &&
                    rec->GetScreenColor != nullptr && rec->GetScreenColor != CommonGetScreenColorFail);
     else
         FUZZ_CHECK(SameInfo(rec->bufferInfo, SBitmapInfo{}) && rec->allocFlags == 0 && rec->subDevice == 0 &&
                    (screen != nullptr || SameInfo(rec->screenInfo, SBitmapInfo{})));
-    for (const BitmapModel &b : g.bitmaps) {
-        const SCommonBitmap *bm = b.ptr;
-        if (b.record != r)
-            continue;
-        FUZZ_CHECK(bm->header.size == sizeof(SCommonBitmap) && bm->header.refCount == b.refs);
-        FUZZ_CHECK(b.hostOwned ? bm->header.destruct == BitmapDestruct : bm->header.destruct != nullptr);
-        FUZZ_CHECK(bm->palette == b.palette && bm->isLocked <= 1 && bm->isScreen <= 1);
-        FUZZ_CHECK(bm->isAllocated <= 1 && bm->isInitialized <= bm->isAllocated && bm->isAllocated >= rec->readied);
-    }
+    for (const BitmapModel &b : g.bitmaps)
+        if (const SCommonBitmap *bm = b.ptr; b.record == r)
+            FUZZ_CHECK(bm->header.size == sizeof(SCommonBitmap) && bm->header.refCount == b.refs &&
+                       (b.hostOwned ? bm->header.destruct == BitmapDestruct : bm->header.destruct != nullptr) &&
+                       bm->palette == b.palette && bm->isLocked <= 1 && bm->isScreen <= 1 && bm->isAllocated <= 1 &&
+                       bm->isInitialized <= bm->isAllocated && bm->isAllocated >= rec->readied);
     for (const PaletteModel &p : g.palettes)
         FUZZ_CHECK(p.ptr->header.size == sizeof(SCommonPalette) && p.ptr->header.destruct == PaletteDestruct &&
                    p.ptr->header.refCount == (p.hostHeld ? 1 : 0) + PaletteHolders(p.ptr));
@@ -201,15 +183,6 @@ SCommonBitmap *PickBitmap(Input &in, int r = -1) {
     return Pick(in, g.bitmaps, [r](const BitmapModel &b) { return r < 0 || b.record == r; });
 }
 
-void NewRecord(Input &in, int r) {
-    const uint32_t handle = in.U32();
-    SCommonRec *rec = VANTU_DLL_Init(handle, in.Bool() ? HostDebug : nullptr);
-    FUZZ_CHECK(rec != nullptr && rec->hostHandle == handle && rec->GetScreenColor == nullptr &&
-               rec->screenBitmap != nullptr && rec->screenBitmap->isScreen);
-    g.records[r] = RecordModel{rec};
-    g.bitmaps.push_back({rec->screenBitmap, r, false, 1, nullptr});
-}
-
 // The host gives back everything it holds and ends the record; the driver frees its screen bitmaps.
 void OpDoneRecord(Input &, SCommonRec *rec, int r) {
     for (PaletteModel &p : g.palettes)
@@ -230,8 +203,7 @@ void OpInitPalette(Input &in, SCommonRec *rec, int r) {
     const int32_t count = kCounts[in.Byte() % 8];
     const bool nullColours = in.Byte() % 8 == 0;
     std::vector<uint32_t> colours(static_cast<size_t>(std::clamp(count, 0, 256)));
-    for (uint32_t &c : colours)
-        c = in.U32();
+    std::generate(colours.begin(), colours.end(), [&in] { return in.U32(); });
     SCommonPalette *p = rec->InitPalette(rec, nullColours ? nullptr : colours.data(), count);
     FUZZ_CHECK((p != nullptr) == (count >= 0 && count <= 256 && !(nullColours && count > 0)));
     if (p != nullptr)
@@ -251,8 +223,7 @@ void OpInitBitmap(Input &in, SCommonRec *rec, int r) {
     const uint8_t how = in.Byte() % 4;
     const int32_t width = in.Size(), height = in.Size();
     if (BitmapModel *bm = how == 3 ? FindBitmap(PickBitmap(in, r)) : nullptr; bm != nullptr && bm->hostOwned) {
-        ++bm->ptr->header.refCount;
-        ++bm->refs;
+        ++bm->ptr->header.refCount, ++bm->refs;
     } else if (how != 3) {
         SCommonBitmap *b = how == 0 ? rec->InitScreenBitmap(rec) : rec->InitBitmap(rec, width, height);
         FUZZ_CHECK(b != nullptr && b->isAllocated == rec->readied && b->isScreen == (how == 0 ? 1 : 0) &&
@@ -312,6 +283,8 @@ void OpCopy(Input &in, SCommonRec *rec, int) {
         FUZZ_CHECK(dst != src && !dst->isLocked && !src->isLocked && dst->isInitialized);
 }
 
+// Allocated already: the allocation in force stays, only the description is recorded. Else a new
+// screen bitmap over the buffer, or none; the previous one stays listed until Done.
 void OpAllocBuffer(Input &in, SCommonRec *rec, int r) {
     static constexpr uint32_t kDepths[] = {8, 16, 32, 24, 16, 32, 12, 0};
     static constexpr uint32_t kMasks[8][3] = {{0x7C00, 0x3E0, 0x1F}, {0xF800, 0x7E0, 0x1F}, {0xFF0000, 0xFF00, 0xFF},
@@ -321,14 +294,11 @@ void OpAllocBuffer(Input &in, SCommonRec *rec, int r) {
     const auto width = static_cast<uint32_t>(in.Size()), height = static_cast<uint32_t>(in.Size());
     const uint32_t depth = kDepths[in.Byte() % 8], *masks = kMasks[in.Byte() % 8], opaque = in.Byte();
     SBitmapInfo d{width, height, 0, opaque, depth, masks[0], masks[1], masks[2], opaque, nullptr};
-    d.bits = in.Bool() ? MakeBuffer(in, d) : nullptr;
-    if (d.bits == nullptr)
+    if ((d.bits = in.Bool() ? MakeBuffer(in, d) : nullptr) == nullptr)
         d.pitch = in.U32();
     const bool wasAllocated = rec->allocated;
     SCommonBitmap *oldScreen = rec->screenBitmap;
     const vantu_bool result = rec->AllocBuffer(rec, flags, sub, &d);
-    // Allocated already: the allocation in force stays, only the description is recorded. Else a
-    // new screen bitmap over the buffer, or none; the previous one stays listed until Done.
     FUZZ_CHECK((!wasAllocated || (result == 1 && rec->screenBitmap == oldScreen)) &&
                (result == 0 || SameInfo(rec->bufferInfo, d)));
     if (SCommonBitmap *screen = rec->screenBitmap; !wasAllocated && result == 1) {
@@ -352,8 +322,7 @@ void OpSetCallbacks(Input &in, SCommonRec *rec, int r) {
     const SCommonCallbacks fresh{(sel & 1) ? HostSurfaces<true> : nullptr, (sel & 2) ? HostSurfaces<false> : nullptr,
                                  in.U32()};
     SCommonCallbacks old{};
-    g.records[r].deallocAnswer = (sel & 16) != 0;
-    g.records[r].allocAnswer = (sel & 32) != 0;
+    g.records[r].deallocAnswer = (sel & 16) != 0, g.records[r].allocAnswer = (sel & 32) != 0;
     FUZZ_CHECK(rec->SetCallbacks(rec, (sel & 4) ? nullptr : &fresh, (sel & 8) ? &old : nullptr) == 1);
     g.records[r].deallocAnswer = (sel & 64) != 0;
 }
@@ -362,8 +331,7 @@ void OpSetCallbacks(Input &in, SCommonRec *rec, int r) {
 void OpScreenColor(Input &in, SCommonRec *rec, int) {
     const GetScreenColorFunc slot = rec->GetScreenColor;
     SCommonBitmap *b = PickBitmap(in);
-    const uint32_t colour = in.Bool() ? 0 : in.U32();
-    const uint32_t pixel = slot != nullptr ? slot(rec, b, colour) : 0;
+    const uint32_t colour = in.Bool() ? 0 : in.U32(), pixel = slot != nullptr ? slot(rec, b, colour) : 0;
     const bool eight = slot == CommonGetScreenColor8;
     const bool none = !slot || slot == CommonGetScreenColorFail || (eight && (!b || !b->palette));
     FUZZ_CHECK(none ? pixel == 0 : (pixel == 0) == (colour == 0) && (!eight || pixel < 256));
@@ -391,13 +359,18 @@ void Step(Input &in) {
     if (std::getenv("VANTU_FUZZ_TRACE") != nullptr)
         std::fprintf(stderr, "record %d op %2d: bitmaps %zu palettes %zu buffers %zu\n", r, code, g.bitmaps.size(),
                      g.palettes.size(), g.buffers.size());
-    if (g.records[r].rec == nullptr)
-        NewRecord(in, r);
-    else
-        kOps[code](in, g.records[r].rec, r);
-    for (const RecordModel &m : g.records)
-        if (m.rec != nullptr)
-            CheckRecord(m, m.rec == g.records[0].rec ? 0 : 1);
+    if (SCommonRec *&rec = g.records[r].rec; rec != nullptr) {
+        kOps[code](in, rec, r);
+    } else { // a new record: its placeholder screen bitmap is the driver's
+        const uint32_t handle = in.U32();
+        rec = VANTU_DLL_Init(handle, in.Bool() ? HostDebug : nullptr);
+        FUZZ_CHECK(rec != nullptr && rec->hostHandle == handle && rec->GetScreenColor == nullptr &&
+                   rec->screenBitmap != nullptr && rec->screenBitmap->isScreen);
+        g.bitmaps.push_back({rec->screenBitmap, r, false, 1, nullptr});
+    }
+    for (int i = 0; i < 2; ++i)
+        if (g.records[i].rec != nullptr)
+            CheckRecord(g.records[i], i);
     HostCheckBuffers();
 }
 

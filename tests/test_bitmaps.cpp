@@ -10,20 +10,15 @@
 
 namespace {
 
-size_t Count(const SCommonList &list) {
-    size_t n = 0;
-    for (SCommonLink *l = list.first; l != nullptr; l = l->next)
-        ++n;
+size_t Count(const SCommonList &list, size_t n = 0) {
+    for (SCommonLink *l = list.first; l != nullptr; l = l->next, ++n) {}
     return n;
 }
 
 class Bitmaps : public testing::Test {
   protected:
     void SetUp() override { record = CommonInit(0); }
-    void TearDown() override {
-        record->allocated = 0;
-        CommonDone(record);
-    }
+    void TearDown() override { record->allocated = 0, CommonDone(record); }
     // Allocated and ready over a 32-bit screen of 4x3, as readying leaves it.
     void MakeReady() {
         record->allocated = record->readied = 1;
@@ -42,90 +37,65 @@ TEST_F(Bitmaps, PaletteLivesWhileAnyHolderHoldsIt) {
     for (SCommonBitmap *x : {a, b, a}) // a again: not counted twice
         EXPECT_TRUE(CommonSetBitmapPalette(record, x, palette));
     // Replacing releases the old palette; null drops it.
-    CommonSetBitmapPalette(record, c, other);
-    CommonSetBitmapPalette(record, c, palette);
+    CommonSetBitmapPalette(record, c, other), CommonSetBitmapPalette(record, c, palette);
     EXPECT_TRUE(CommonSetBitmapPalette(record, c, nullptr) && c->palette == nullptr);
-    EXPECT_EQ(palette->header.refCount, 3);
-    EXPECT_EQ(other->header.refCount, 1);
+    EXPECT_TRUE(palette->header.refCount == 3 && other->header.refCount == 1);
     // What is no live palette record is stored but never counted or released.
     for (const SCommonHeader h : {SCommonHeader{sizeof(SCommonPalette) - 1, 5, nullptr},
                                   SCommonHeader{sizeof(SCommonPalette), 0, nullptr}, SCommonHeader{0, 1, nullptr}}) {
-        SCommonPalette fake{};
-        fake.header = h;
-        EXPECT_TRUE(CommonSetBitmapPalette(record, c, &fake) && c->palette == &fake);
+        SCommonPalette fake{h, {}, {}};
+        EXPECT_TRUE(CommonSetBitmapPalette(record, c, &fake) && std::exchange(c->palette, nullptr) == &fake);
         EXPECT_EQ(fake.header.refCount, h.refCount);
-        c->palette = nullptr;
     }
-    CommonDonePalette(record, other);
-    CommonDonePalette(record, palette);
+    CommonDonePalette(record, other), CommonDonePalette(record, palette);
     EXPECT_EQ(Count(record->palettes), 1u);
     // A count the host raised keeps the bitmap's palette reference until its last Done.
     a->header.refCount = 2;
-    EXPECT_TRUE(CommonDoneBitmap(record, a) && a->palette == palette);
-    EXPECT_EQ(palette->header.refCount, 2);
+    EXPECT_TRUE(CommonDoneBitmap(record, a) && a->palette == palette && palette->header.refCount == 2);
     EXPECT_TRUE(CommonDoneBitmap(record, a) && CommonDoneBitmap(record, c));
     // b holds the last reference; giving it the same palette again keeps it alive.
-    EXPECT_TRUE(CommonSetBitmapPalette(record, b, palette));
-    EXPECT_EQ(palette->header.refCount, 1);
-    CommonSetBitmapPalette(record, screen, palette);
-    EXPECT_FALSE(CommonDoneBitmap(record, screen));
+    EXPECT_TRUE(CommonSetBitmapPalette(record, b, palette) && palette->header.refCount == 1);
+    EXPECT_TRUE(CommonSetBitmapPalette(record, screen, palette) && !CommonDoneBitmap(record, screen));
     EXPECT_TRUE(screen->header.refCount == 1 && screen->palette == palette);
-    EXPECT_TRUE(CommonDoneBitmap(record, b));
-    EXPECT_EQ(palette->header.refCount, 1);
+    EXPECT_TRUE(CommonDoneBitmap(record, b) && palette->header.refCount == 1);
     EXPECT_EQ(Count(record->bitmaps), 1u) << "only the screen bitmap";
 }
 
 // The allocation hook in each state of the driver, for an ordinary bitmap, a
 // bitmap that follows the screen, and the screen bitmap itself; creation
-// through InitBitmap is refused only while allocated but not ready. Locking
-// needs an allocated bitmap, and a lock outlives deallocation.
+// through InitBitmap is refused exactly when the hook fails. Locking needs an
+// allocated bitmap, and a lock outlives deallocation.
 TEST_F(Bitmaps, AllocationHookStateTable) {
-    const struct {
-        const char *name;
-        uint8_t allocated, readied;
-        vantu_bool result;
-        bool becomesAllocated, canCreate;
-    } cases[] = {
-        {"driver not allocated", 0, 0, 1, false, true},
-        {"allocated, not ready", 1, 0, 0, false, false},
-        {"ready", 1, 1, 1, true, true},
-    };
+    const struct { const char *name; uint8_t allocated, readied; vantu_bool result; bool becomesAllocated; } cases[] = {
+        {"driver not allocated", 0, 0, 1, false}, {"allocated, not ready", 1, 0, 0, false}, {"ready", 1, 1, 1, true}};
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
         MakeReady();
-        record->allocated = c.allocated;
-        record->readied = c.readied;
+        record->allocated = c.allocated, record->readied = c.readied;
         SCommonBitmap *created[] = {CommonInitBitmap(record, 3, 3), CommonInitScreenBitmap(record)};
-        EXPECT_TRUE((created[0] != nullptr) == c.canCreate && (created[1] != nullptr) == c.canCreate);
-        SCommonBitmap *plain = CommonBitmapInit(nullptr, record, 0, 5, 6);
+        EXPECT_TRUE((created[0] != nullptr) == c.result && (created[1] != nullptr) == c.result);
+        SCommonBitmap *plain = CommonBitmapInit(nullptr, record, 0, 5, 6), *screen = record->screenBitmap;
         SCommonBitmap *follows = CommonBitmapInit(nullptr, record, 1, 5, 6);
-        SCommonBitmap *screen = record->screenBitmap;
-        for (SCommonBitmap *b : {plain, follows, screen}) {
-            EXPECT_EQ(CommonAllocBitmap(record, b), c.result);
-            EXPECT_EQ(b->isAllocated != 0, c.becomesAllocated);
-        }
+        for (SCommonBitmap *b : {plain, follows, screen})
+            EXPECT_TRUE(CommonAllocBitmap(record, b) == c.result && (b->isAllocated != 0) == c.becomesAllocated);
         if (c.becomesAllocated) {
-            EXPECT_EQ(plain->info.width, 5u);
-            EXPECT_TRUE(follows->info.width == 4 && follows->info.height == 3);
             const SBitmapInfo &i = plain->info;
+            EXPECT_TRUE(i.width == 5 && follows->info.width == 4 && follows->info.height == 3);
             EXPECT_TRUE(i.bitsPerPixel == 32 && i.formatOpaque1 == 7 && i.formatOpaque2 == 9 && i.pitch == 0);
-            EXPECT_FALSE(plain->isInitialized || follows->isInitialized);
-            EXPECT_TRUE(screen->isInitialized) << "only the screen bitmap starts initialized";
+            EXPECT_TRUE(!plain->isInitialized && !follows->isInitialized && screen->isInitialized)
+                << "only the screen bitmap starts initialized";
             EXPECT_EQ(CommonLockBitmap(record, plain), &plain->info);
             EXPECT_EQ(CommonLockBitmap(record, plain), nullptr) << "already locked";
             EXPECT_TRUE(CommonUnlockBitmap(record, plain) && plain->isInitialized) << "the host may have drawn";
-            EXPECT_FALSE(CommonUnlockBitmap(record, plain));
+            EXPECT_FALSE(CommonUnlockBitmap(record, plain)) << "not locked";
             EXPECT_NE(CommonLockBitmap(record, plain), nullptr);
             record->screenInfo.width = 99;
-            EXPECT_TRUE(CommonAllocBitmap(record, follows));
-            EXPECT_EQ(follows->info.width, 4u) << "allocated already: unchanged";
+            EXPECT_TRUE(CommonAllocBitmap(record, follows) && follows->info.width == 4) << "allocated already";
             for (SCommonBitmap *b : {plain, follows, screen}) {
-                EXPECT_TRUE(CommonDeallocBitmap(record, b));
-                EXPECT_FALSE(b->isAllocated || b->isInitialized);
+                EXPECT_TRUE(CommonDeallocBitmap(record, b) && !b->isAllocated && !b->isInitialized);
                 EXPECT_EQ(b->info.bitsPerPixel + b->info.redMask, 0u);
             }
-            EXPECT_EQ(plain->info.width, 5u) << "its own size survives";
-            EXPECT_EQ(follows->info.width, 0u);
+            EXPECT_TRUE(plain->info.width == 5 && follows->info.width == 0) << "only its own size survives";
             EXPECT_TRUE(CommonAllocBitmap(record, plain) && CommonLockBitmap(record, plain) == nullptr);
             EXPECT_TRUE(CommonUnlockBitmap(record, plain));
         } else {
@@ -140,50 +110,38 @@ TEST_F(Bitmaps, AllocationHookStateTable) {
 TEST_F(Bitmaps, MemoryBackedHooksObtainAndFreePixels) {
     MakeReady();
     SCommonBitmap *bitmap = CommonBitmapInit(nullptr, record, 0, 3, 2);
-    ASSERT_TRUE(CommonAllocBitmapMem(record, bitmap));
-    EXPECT_EQ(bitmap->info.pitch, 12u);
-    ASSERT_NE(bitmap->info.bits, nullptr);
-    const auto *bytes = static_cast<const uint8_t *>(bitmap->info.bits);
-    EXPECT_EQ(std::vector<uint8_t>(bytes, bytes + 24), std::vector<uint8_t>(24, 0));
-    void *first = bitmap->info.bits;
-    EXPECT_TRUE(CommonAllocBitmapMem(record, bitmap));
-    EXPECT_EQ(bitmap->info.bits, first) << "allocated already: the block stays";
-    EXPECT_TRUE(CommonDeallocBitmapMem(record, bitmap));
-    EXPECT_TRUE(bitmap->info.bits == nullptr && bitmap->info.pitch == 0);
+    ASSERT_TRUE(CommonAllocBitmapMem(record, bitmap) && bitmap->info.bits != nullptr && bitmap->info.pitch == 12);
+    const auto *first = static_cast<const uint8_t *>(bitmap->info.bits);
+    EXPECT_EQ(std::vector<uint8_t>(first, first + 24), std::vector<uint8_t>(24, 0));
+    EXPECT_TRUE(CommonAllocBitmapMem(record, bitmap) && bitmap->info.bits == first) << "allocated: the block stays";
+    EXPECT_TRUE(CommonDeallocBitmapMem(record, bitmap) && bitmap->info.bits == nullptr && bitmap->info.pitch == 0);
     // A size that cannot be represented fails and leaves no pixels.
     SCommonBitmap *huge = CommonBitmapInit(nullptr, record, 0, INT32_MAX, INT32_MAX);
-    EXPECT_FALSE(CommonAllocBitmapMem(record, huge));
-    EXPECT_EQ(huge->info.bits, nullptr);
+    EXPECT_TRUE(!CommonAllocBitmapMem(record, huge) && huge->info.bits == nullptr);
     // Done at the last reference of an allocated bitmap frees its pixels
     // through the deallocation hook (the sanitizer build sees a leak otherwise).
     record->DeallocBitmap = CommonDeallocBitmapMem;
     ASSERT_TRUE(CommonAllocBitmapMem(record, bitmap));
-    CommonDoneBitmap(record, bitmap);
-    CommonDoneBitmap(record, huge);
+    CommonDoneBitmap(record, bitmap), CommonDoneBitmap(record, huge);
 }
 
-std::vector<std::string> g_visits;
+std::vector<std::string> g_seen;
 // Both fail; the walks go on regardless.
-vantu_bool VANTU_CALL VisitScreen(SCommonRec *, SCommonBitmap *b) {
-    return g_visits.push_back("screen:" + std::to_string(b->info.width)), 0;
-}
-vantu_bool VANTU_CALL VisitOther(SCommonRec *, SCommonBitmap *b) {
-    return g_visits.push_back("other:" + std::to_string(b->info.width)), 0;
-}
+vantu_bool Visit(std::string s, SCommonBitmap *b) { return g_seen.push_back(s + std::to_string(b->info.width)), 0; }
+vantu_bool VANTU_CALL VisitScreen(SCommonRec *, SCommonBitmap *b) { return Visit("screen:", b); }
+vantu_bool VANTU_CALL VisitOther(SCommonRec *, SCommonBitmap *b) { return Visit("other:", b); }
 
 TEST_F(Bitmaps, WalksVisitInCreationOrderAndKnowTheScreenByIdentity) {
-    SCommonBitmap *placeholder = record->screenBitmap;
-    std::vector<SCommonBitmap *> made;
+    SCommonBitmap *placeholder = record->screenBitmap, *made[3];
     for (int32_t w = 1; w <= 3; ++w)
-        made.push_back(CommonBitmapInit(nullptr, record, w == 2, w, 1));
+        made[w - 1] = CommonBitmapInit(nullptr, record, w == 2, w, 1);
     record->screenBitmap = made[1]; // the screen bitmap may stand anywhere
     record->AllocScreenBitmap = record->DeallocScreenBitmap = VisitScreen;
     record->AllocBitmap = record->DeallocBitmap = VisitOther;
-    const std::vector<std::string> expected = {"other:0", "other:1", "screen:2", "other:3"};
-    EXPECT_TRUE(CommonAllocAllBitmaps(record));
-    EXPECT_EQ(std::exchange(g_visits, {}), expected);
-    EXPECT_TRUE(CommonDeallocAllBitmaps(record));
-    EXPECT_EQ(std::exchange(g_visits, {}), expected);
+    for (auto walk : {CommonAllocAllBitmaps, CommonDeallocAllBitmaps}) {
+        EXPECT_TRUE(walk(record));
+        EXPECT_EQ(std::exchange(g_seen, {}), (std::vector<std::string>{"other:0", "other:1", "screen:2", "other:3"}));
+    }
     record->screenBitmap = placeholder;
     record->AllocScreenBitmap = record->AllocBitmap = record->DeallocScreenBitmap = record->DeallocBitmap = nullptr;
     for (SCommonBitmap *b : made)

@@ -69,8 +69,7 @@ void ModelCopy(Bytes &dm, const SBitmapInfo &d, Bytes &sm, const SBitmapInfo &s,
 TEST_F(ClearCopy, RandomizedAgainstModel) {
     const char *env = std::getenv("VANTU_TEST_SEED");
     const uint32_t seed = env ? uint32_t(std::strtoul(env, nullptr, 0)) : 20240611u;
-    std::printf("clear/copy seed %u (set VANTU_TEST_SEED to repeat), %s kernels\n", seed,
-                vantu::ActiveKernels().name);
+    std::printf("clear/copy seed %u (set VANTU_TEST_SEED to repeat), %s kernels\n", seed, vantu::ActiveKernels().name);
     std::mt19937 rng(seed);
     auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
     bool far = false; // then one coordinate in four lies near an end of the i32 range
@@ -107,8 +106,7 @@ TEST_F(ClearCopy, RandomizedAgainstModel) {
             ModelCopy(dm, d.b->info, sm, s.b->info, sx, sy, dx, dy, w, h, keyed);
         }
         ASSERT_EQ(d.mem, dm);
-        ASSERT_EQ(s.mem, sm);
-        ASSERT_FALSE(d.b->isLocked || s.b->isLocked);
+        ASSERT_TRUE(s.mem == sm && !d.b->isLocked && !s.b->isLocked);
         DropAll();
     }
 }
@@ -122,16 +120,13 @@ TEST_F(ClearCopy, RefusalsUndoTheirLocks) {
         std::memset(s.b->info.bits, 0x11, 8);
         d.b->isInitialized = 0;
         s.b->isInitialized = c != SrcUninit;
-        if (c == DstLocked || c == SrcLocked || c == ClearLocked) {
+        if (c == DstLocked || c == SrcLocked || c == ClearLocked)
             ASSERT_NE(rec_->LockBitmap(rec_, c == SrcLocked ? s.b : d.b), nullptr);
-        }
         if (c == DstNoBits || c == SrcNoBits || c == ClearNoBits)
             (c == SrcNoBits ? s : d).b->info.bits = nullptr;
-        if (c == Clear)
-            d.b->isAllocated = 0;
+        d.b->isAllocated = c != Clear;
         const Bytes before = d.mem;
-        EXPECT_FALSE(c >= Clear ? rec_->ClearBitmap(rec_, d.b, 1)
-                                : rec_->CopyEntireBitmap(rec_, d.b, s.b, 0, 0, 0));
+        EXPECT_FALSE(c >= Clear ? rec_->ClearBitmap(rec_, d.b, 1) : rec_->CopyEntireBitmap(rec_, d.b, s.b, 0, 0, 0));
         EXPECT_EQ(d.mem, before);
         EXPECT_EQ(d.b->isInitialized, c != SrcUninit && c != Clear);
         EXPECT_TRUE(d.b->isLocked == (c == DstLocked || c == ClearLocked) && s.b->isLocked == (c == SrcLocked));

@@ -1,51 +1,38 @@
-// Every SIMD level's kernels against the reference loops, byte for byte, on
-// random rectangles: every row width from 1 to 300 pixels for every pixel
-// size, odd pitches, misaligned rows, and random guard bytes before, after and
-// between the rows, which no kernel may change.
+// Every SIMD level's kernels against the reference loops, byte for byte: every row
+// width from 1 to 300 pixels for every pixel size, odd pitches, misaligned rows,
+// random guard bytes before, after and between the rows, which no kernel may change.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ostream>
+#include <string>
 #include <random>
 #include <vector>
 
 #include "kernels/palette_search.h"
 #include "pixels.h"
 
-namespace vantu {
-const char *const kLevelNames[] = {"reference", "sse2", "avx2", "avx512"};
-void PrintTo(KernelLevel level, std::ostream *os) { *os << kLevelNames[static_cast<int>(level)]; }
-} // namespace vantu
-
 namespace {
 
 using vantu::KernelLevel;
-using vantu::kLevelNames;
+const char *Name(KernelLevel l) { return std::array{"reference", "sse2", "avx2", "avx512"}[size_t(l)]; }
 
-uint32_t Seed() {
-    static const uint32_t seed = [] {
-        const char *env = std::getenv("VANTU_TEST_SEED");
-        const uint32_t s = env != nullptr ? static_cast<uint32_t>(std::strtoul(env, nullptr, 0)) : 0x5eed2024u;
-        std::printf("kernel seed %u (set VANTU_TEST_SEED to repeat)\n", s);
-        return s;
-    }();
-    return seed;
-}
+const uint32_t kSeed = [] {
+    const char *env = std::getenv("VANTU_TEST_SEED");
+    const uint32_t s = env != nullptr ? static_cast<uint32_t>(std::strtoul(env, nullptr, 0)) : 0x5eed2024u;
+    std::printf("kernel seed %u (set VANTU_TEST_SEED to repeat)\n", s);
+    return s;
+}();
 
 // How the transparent (all-zero) pixels of a keyed copy's source are spread.
 enum class Key { Opaque, Clear, Half, PartlyZeroBytes, Runs, kCount };
 
 // A surface of `rows` rows inside a buffer of random bytes, starting `offset`
 // bytes in, so rows start at any alignment.
-struct Surface {
-    std::vector<uint8_t> mem;
-    size_t offset;
-    ptrdiff_t pitch;
-    uint8_t *Row0() { return mem.data() + offset; }
-};
+struct Surface { std::vector<uint8_t> mem; size_t offset; ptrdiff_t pitch; uint8_t *Row0() { return &mem[offset]; } };
 
 Surface MakeSurface(std::mt19937 &rng, size_t rowBytes, int32_t rows) {
     const size_t pitch = rowBytes + rng() % 40;
@@ -66,7 +53,7 @@ void ShapeSource(std::mt19937 &rng, Surface &src, int p, int32_t n, int32_t rows
             uint8_t *px = row + x * p;
             bool clear = false;
             switch (key) {
-            case Key::Opaque: break;
+            case Key::Opaque: case Key::kCount: break;
             case Key::Clear: clear = true; break;
             case Key::Half: clear = (rng() & 1) != 0; break;
             case Key::PartlyZeroBytes: // some bytes 0, never all of them
@@ -74,7 +61,6 @@ void ShapeSource(std::mt19937 &rng, Surface &src, int p, int32_t n, int32_t rows
                     px[i] = (rng() & 1) ? 0 : px[i];
                 break;
             case Key::Runs: clear = x >= runStart && x < runStart + runLen; break;
-            case Key::kCount: break;
             }
             if (clear)
                 std::memset(px, 0, static_cast<size_t>(p));
@@ -89,10 +75,9 @@ class Kernels : public testing::TestWithParam<KernelLevel> {};
 TEST_P(Kernels, MatchReferenceByteForByte) {
     const vantu::PixelKernels *fast = vantu::KernelsForLevel(GetParam());
     if (fast == nullptr)
-        GTEST_SKIP() << "this CPU (or build) lacks the " << kLevelNames[static_cast<int>(GetParam())]
-                     << " level: not tested";
+        GTEST_SKIP() << "this CPU (or build) lacks the " << Name(GetParam()) << " level: not tested";
     const vantu::PixelKernels &ref = vantu::ReferenceKernels();
-    std::mt19937 rng(Seed() + static_cast<uint32_t>(GetParam()));
+    std::mt19937 rng(kSeed + static_cast<uint32_t>(GetParam()));
     enum Op { Fill, Copy, Keyed };
     for (int p = 1; p <= 4; ++p)
         for (int32_t n = 1; n <= 300; ++n)
@@ -115,10 +100,9 @@ TEST_P(Kernels, MatchReferenceByteForByte) {
                     ref.copyKeyed[p](expect.Row0(), expect.pitch, src.Row0(), src.pitch, n, rows);
                     fast->copyKeyed[p](dst.Row0(), dst.pitch, src.Row0(), src.pitch, n, rows);
                 }
-                ASSERT_EQ(dst.mem, expect.mem)
-                    << fast->name << " op " << op << " pixel size " << p << " n " << n << " rows " << rows
-                    << " key " << static_cast<int>(key) << " pitch " << dst.pitch << " offset " << dst.offset
-                    << " seed " << Seed();
+                ASSERT_EQ(dst.mem, expect.mem) << fast->name << " op " << op << " pixel size " << p << " n " << n
+                    << " rows " << rows << " key " << static_cast<int>(key) << " pitch " << dst.pitch
+                    << " offset " << dst.offset << " seed " << kSeed;
             }
 }
 
@@ -127,10 +111,9 @@ TEST_P(Kernels, MatchReferenceByteForByte) {
 TEST_P(Kernels, PaletteSearchMatchesPlainLoop) {
     const vantu::PaletteSearchFn fast = vantu::PaletteSearchForLevel(GetParam());
     if (fast == nullptr)
-        GTEST_SKIP() << "this CPU (or build) lacks the " << kLevelNames[static_cast<int>(GetParam())]
-                     << " level: not tested";
+        GTEST_SKIP() << "this CPU (or build) lacks the " << Name(GetParam()) << " level: not tested";
     const vantu::PaletteSearchFn plain = vantu::PaletteSearchForLevel(KernelLevel::Reference);
-    std::mt19937 rng(Seed());
+    std::mt19937 rng(kSeed);
     uint32_t entries[256];
     for (int round = 0; round < 200; ++round) {
         const uint32_t spread = round % 2 ? 0xFFFFFFFFu : 0x03030303u;
@@ -139,15 +122,13 @@ TEST_P(Kernels, PaletteSearchMatchesPlainLoop) {
         for (int i = 0; i < 50; ++i) {
             const uint32_t colour = i % 5 ? (rng() & spread) | 1u : entries[rng() % 256];
             ASSERT_EQ(fast(entries, colour), plain(entries, colour))
-                << "colour " << std::hex << colour << " round " << std::dec << round << " seed " << Seed();
+                << "colour " << std::hex << colour << " round " << std::dec << round << " seed " << kSeed;
         }
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(Levels, Kernels,
                          testing::Values(KernelLevel::SSE2, KernelLevel::AVX2, KernelLevel::AVX512),
-                         [](const testing::TestParamInfo<KernelLevel> &info) {
-                             return std::string(kLevelNames[static_cast<int>(info.param)]);
-                         });
+                         [](const auto &info) { return std::string(Name(info.param)); });
 
 } // namespace

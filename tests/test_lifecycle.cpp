@@ -18,18 +18,11 @@ SCommonRec *g_with = nullptr;
 void VANTU_CALL OwnFunc(SCommonRec *r, const char *t) { g_out.push_back('r' + std::string(t)), g_with = r; }
 void VANTU_CALL HostFunc(SCommonRec *r, const char *t) { g_out.push_back('h' + std::string(t)), g_with = r; }
 void VANTU_CALL DefaultFunc(SCommonRec *r, const char *t) { g_out.push_back('d' + std::string(t)), g_with = r; }
-vantu_bool VANTU_CALL RecordingDealloc(SCommonRec *record) {
-    g_out.push_back("x");
-    record->allocated = 0;
-    return 1;
-}
+vantu_bool VANTU_CALL RecordingDealloc(SCommonRec *record) { return g_out.push_back("x"), record->allocated = 0, 1; }
 
 class Lifecycle : public testing::Test {
   protected:
-    void SetUp() override {
-        g_out.clear();
-        CommonDefaultDebugMsgFunc = DefaultFunc;
-    }
+    void SetUp() override { g_out.clear(), CommonDefaultDebugMsgFunc = DefaultFunc; }
     void TearDown() override { CommonDefaultDebugMsgFunc = nullptr; }
 };
 
@@ -53,11 +46,7 @@ TEST_F(Lifecycle, InitMakesPlaceholderMutexAndMessage) {
 // Exactly one function receives each message: the record's own, the host's,
 // then the module default; without a record only the module default.
 TEST_F(Lifecycle, OutputFunctionChoice) {
-    const struct {
-        DebugMsgFunc own, host, fallback;
-        bool withRecord;
-        char expected; // 0: dropped
-    } cases[] = {
+    const struct { DebugMsgFunc own, host, fallback; bool withRecord; char expected; /* 0: dropped */ } cases[] = {
         {OwnFunc, HostFunc, DefaultFunc, true, 'r'},  {nullptr, HostFunc, DefaultFunc, true, 'h'},
         {nullptr, nullptr, DefaultFunc, true, 'd'},   {OwnFunc, nullptr, nullptr, true, 'r'},
         {nullptr, nullptr, nullptr, true, 0},         {OwnFunc, HostFunc, DefaultFunc, false, 'd'},
