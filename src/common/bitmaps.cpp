@@ -150,6 +150,7 @@ vantu_bool VANTU_CALL CommonDoneBitmap(SCommonRec *record, SCommonBitmap *bitmap
     // memory-backed hook frees its pixels, and the palette reference goes
     // before the bitmap's own.
     if (bitmap->header.refCount < 2) {
+        CommonForgetHeldBitmap(bitmap);
         if (bitmap->isAllocated)
             DeallocHook(record, record->DeallocBitmap, bitmap);
         if (SCommonPalette *palette = bitmap->palette) {

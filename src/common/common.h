@@ -21,10 +21,15 @@ typedef struct SCommonRect {
 
 // Drop one reference: destructor below two holders, then free at zero.
 void release(void *record);
+// release, with `lastRites` called on a record whose last reference goes,
+// after its destructor and just before its memory is freed.
+void CommonReleaseWith(void *record, void (*lastRites)(void *record));
 // Append `link` at the tail of `list`.
 void CommonListAppend(SCommonList *list, SCommonLink *link);
 // Take `link` out of its list; nothing happens when it is in none.
 void CommonListUnlink(SCommonLink *link);
+// Empty `list`, leaving every member's link null (as if unlinked).
+void CommonDetachList(SCommonList *list);
 
 // Failing stubs of the driver core.
 SCommonRec *CommonInitFail(uint32_t hostHandle);
@@ -54,10 +59,17 @@ void CommonDebugMsg(SCommonRec *record, const char *format, ...)
 #endif
     ;
 void VANTU_CALL CommonDebugFuncNull(SCommonRec *record, const char *text);
-// The destructor of screen bitmaps the driver makes itself (it unlinks, as
-// BitmapDestruct does). Finalization frees every listed bitmap that carries
-// it and is no longer the screen bitmap: nobody else holds those.
-void VANTU_CALL ScreenBitmapDestruct(void *bitmap);
+// The screen bitmaps the driver makes itself are held by the driver until it
+// gives them up. Make `bitmap` (null allowed) the record's screen bitmap, held
+// by the driver; the one it supersedes loses its pitch and bits and stays
+// listed and held until the record's memory is freed, then goes with it.
+void CommonSetScreenBitmap(SCommonRec *record, SCommonBitmap *bitmap);
+// Give the screen bitmap up: the field cleared first (DoneBitmap refuses the
+// current screen bitmap), its pitch and bits cleared (a host may hold it on),
+// then released with CommonDoneBitmap. Nothing happens without one.
+void CommonReleaseScreenBitmap(SCommonRec *record);
+// `bitmap`'s last reference is going: it is no longer the driver's to free.
+void CommonForgetHeldBitmap(const SCommonBitmap *bitmap);
 
 // ---- Allocation and readiness -------------------------------------------------------
 

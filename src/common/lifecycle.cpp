@@ -1,5 +1,6 @@
 // Bringing a driver record to life and ending it, and the debug message
 // channel through which lifecycle, allocation and the bitmap walks report.
+#include <atomic>
 #include <cstdarg>
 #include <cstddef>
 #include <cstdio>
@@ -26,18 +27,94 @@ DebugMsgFunc OutputFunction(const SCommonRec *record) {
     return CommonDefaultDebugMsgFunc;
 }
 
-// Screen bitmaps the driver made itself and that a later screen superseded
-// (the placeholder, or a screen kept by a failed unreadying) are held by
-// nobody; finalization frees them rather than leak them.
-void ReleaseSupersededScreens(SCommonRec *record) {
-    for (SCommonLink *link = record->bitmaps.first; link != nullptr;) {
-        SCommonLink *next = link->next;
-        auto *bitmap = reinterpret_cast<SCommonBitmap *>(reinterpret_cast<char *>(link) -
-                                                          offsetof(SCommonBitmap, link));
-        if (bitmap->header.destruct == ScreenBitmapDestruct && bitmap != record->screenBitmap)
-            CommonDoneBitmap(record, bitmap);
-        link = next;
+// ---- Screen bitmaps the driver holds -------------------------------------------------------
+//
+// The driver holds one reference to every screen bitmap it makes (the
+// placeholder a record starts with, and each screen over a host buffer) until
+// it gives that bitmap up; a bitmap a later screen supersedes stays listed
+// and held until the record's memory is freed, and then goes with it, since
+// nothing can reach it any more. Which bitmaps those are is kept here, beside
+// the records rather than in them, so that no record's layout changes: one
+// small table for the whole library, guarded by a spin lock because records
+// may live on different threads. An entry leaves the table when the driver
+// gives its reference up or when the bitmap's last reference goes, whoever
+// drops it, so no entry ever names freed memory.
+
+struct HeldScreen {
+    SCommonBitmap *bitmap;
+    SCommonRec *record;
+};
+
+struct HeldTable {
+    std::atomic_flag busy = ATOMIC_FLAG_INIT;
+    HeldScreen *entries = nullptr;
+    size_t count = 0;
+    size_t capacity = 0;
+} g_held;
+
+class HeldLock {
+  public:
+    HeldLock() {
+        while (g_held.busy.test_and_set(std::memory_order_acquire)) {
+        }
     }
+    ~HeldLock() { g_held.busy.clear(std::memory_order_release); }
+    HeldLock(const HeldLock &) = delete;
+    HeldLock &operator=(const HeldLock &) = delete;
+};
+
+// A held bitmap for which the table has no room is simply not tracked: it is
+// then not freed with its record (memory was exhausted already).
+void Hold(SCommonRec *record, SCommonBitmap *bitmap) {
+    const HeldLock lock;
+    if (g_held.count == g_held.capacity) {
+        const size_t capacity = g_held.capacity != 0 ? 2 * g_held.capacity : 8;
+        auto *grown = static_cast<HeldScreen *>(std::realloc(g_held.entries, capacity * sizeof(HeldScreen)));
+        if (grown == nullptr)
+            return;
+        g_held.entries = grown;
+        g_held.capacity = capacity;
+    }
+    g_held.entries[g_held.count++] = {bitmap, record};
+}
+
+// Takes `bitmap` out of the table (any bitmap when `bitmap` is null) if it is
+// held for `record` (for any record when `record` is null); the one taken out,
+// or null.
+SCommonBitmap *Unhold(const SCommonRec *record, const SCommonBitmap *bitmap) {
+    const HeldLock lock;
+    for (size_t i = 0; i < g_held.count; ++i) {
+        const HeldScreen entry = g_held.entries[i];
+        if ((bitmap == nullptr || entry.bitmap == bitmap) && (record == nullptr || entry.record == record)) {
+            g_held.entries[i] = g_held.entries[--g_held.count];
+            if (g_held.count == 0) { // nothing left behind for a leak checker
+                std::free(g_held.entries);
+                g_held.entries = nullptr;
+                g_held.capacity = 0;
+            }
+            return entry.bitmap;
+        }
+    }
+    return nullptr;
+}
+
+// The bitmap stops describing the screen's buffer: otherwise the next readying
+// would give it the new screen's size over the old buffer.
+void ForgetBuffer(SCommonBitmap *bitmap) {
+    bitmap->info.pitch = 0;
+    bitmap->info.bits = nullptr;
+}
+
+// The record's memory is about to be freed: the bitmaps the driver still holds
+// go with it, and whatever the host left in its lists is detached, so that a
+// later release of one of those (a palette shared with another record's
+// bitmap, say) touches no freed memory.
+void EndRecord(void *last) {
+    auto *record = static_cast<SCommonRec *>(last);
+    while (SCommonBitmap *held = Unhold(record, nullptr))
+        CommonDoneBitmap(record, held);
+    CommonDetachList(&record->palettes);
+    CommonDetachList(&record->bitmaps);
 }
 
 } // namespace
@@ -65,11 +142,8 @@ SCommonRec *CommonDoInit(SCommonRec *record, uint32_t hostHandle) {
     CommonDebugMsg(record, "Initializing: %s (version: %d, build: %d)\n", record->name,
                    static_cast<int>(kVersion), static_cast<int>(kBuild));
     record->allocated = 0;
-    if (record->screenBitmap == nullptr) {
-        record->screenBitmap = CommonBitmapInit(nullptr, record, 1, 0, 0);
-        if (record->screenBitmap != nullptr)
-            record->screenBitmap->header.destruct = ScreenBitmapDestruct;
-    }
+    if (record->screenBitmap == nullptr)
+        CommonSetScreenBitmap(record, CommonBitmapInit(nullptr, record, 1, 0, 0));
     record->hostHandle = hostHandle;
     // A mutex that cannot be created shows later as every DrawBegin failing.
     record->drawMutex = vantu::platform::MutexCreate();
@@ -91,12 +165,7 @@ vantu_bool CommonDoDone(SCommonRec *record) {
         vantu::platform::MutexClose(record->drawMutex);
     record->hostHandle = 0;
     record->drawMutex = nullptr;
-    if (SCommonBitmap *screen = record->screenBitmap) {
-        // Cleared first because DoneBitmap refuses the current screen bitmap.
-        record->screenBitmap = nullptr;
-        CommonDoneBitmap(record, screen);
-    }
-    ReleaseSupersededScreens(record);
+    CommonReleaseScreenBitmap(record);
     CommonDebugMsg(record, "Finalizing: %s\n", record->name);
     return 1;
 }
@@ -105,7 +174,7 @@ vantu_bool VANTU_CALL CommonDone(SCommonRec *record) {
     if (record == nullptr)
         return 0;
     const vantu_bool result = CommonDoDone(record);
-    release(record);
+    CommonReleaseWith(record, EndRecord);
     return result;
 }
 
@@ -133,6 +202,25 @@ void CommonDebugMsg(SCommonRec *record, const char *format, ...) {
 
 void VANTU_CALL CommonDebugFuncNull(SCommonRec *, const char *) {}
 
-void VANTU_CALL ScreenBitmapDestruct(void *bitmap) { BitmapDestruct(bitmap); }
+void CommonSetScreenBitmap(SCommonRec *record, SCommonBitmap *bitmap) {
+    if (SCommonBitmap *superseded = record->screenBitmap)
+        ForgetBuffer(superseded);
+    record->screenBitmap = bitmap;
+    if (bitmap != nullptr)
+        Hold(record, bitmap);
+}
+
+void CommonReleaseScreenBitmap(SCommonRec *record) {
+    SCommonBitmap *screen = record->screenBitmap;
+    if (screen == nullptr)
+        return;
+    // Cleared first because DoneBitmap refuses the record's current screen bitmap.
+    record->screenBitmap = nullptr;
+    ForgetBuffer(screen);
+    Unhold(record, screen);
+    CommonDoneBitmap(record, screen);
+}
+
+void CommonForgetHeldBitmap(const SCommonBitmap *bitmap) { Unhold(nullptr, bitmap); }
 
 } // extern "C"

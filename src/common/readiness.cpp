@@ -160,7 +160,11 @@ vantu_bool CommonDoAllocExtSurfaces(SCommonRec *record) {
     if (record->callbacks.allocSurfaces == nullptr)
         return 1;
     CommonDebugMsg(record, "Allocating surfaces\n");
-    if (!record->callbacks.allocSurfaces(record, record->callbacks.userData)) {
+    // Read again: the debug function may have cleared it meanwhile.
+    const SurfaceCallbackFunc allocSurfaces = record->callbacks.allocSurfaces;
+    if (allocSurfaces == nullptr)
+        return 1;
+    if (!allocSurfaces(record, record->callbacks.userData)) {
         record->surfacesAllocated = 0;
         return 0;
     }
@@ -178,7 +182,10 @@ vantu_bool CommonDoDeallocExtSurfaces(SCommonRec *record) {
     if (record->callbacks.deallocSurfaces == nullptr)
         return 1;
     CommonDebugMsg(record, "Deallocating surfaces\n");
-    if (!record->callbacks.deallocSurfaces(record, record->callbacks.userData))
+    const SurfaceCallbackFunc deallocSurfaces = record->callbacks.deallocSurfaces;
+    if (deallocSurfaces == nullptr)
+        return 1;
+    if (!deallocSurfaces(record, record->callbacks.userData))
         return 0;
     CommonDebugMsg(record, "Surfaces deallocated\n");
     return 1;

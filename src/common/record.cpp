@@ -13,7 +13,7 @@ static_assert(offsetof(SMEMRec, common) == 0, "an SMEMRec is used as its SCommon
 
 extern "C" {
 
-void release(void *record) {
+void CommonReleaseWith(void *record, void (*lastRites)(void *record)) {
     if (record == nullptr)
         return;
     auto *header = static_cast<SCommonHeader *>(record);
@@ -22,10 +22,14 @@ void release(void *record) {
         header->destruct(record);
     header->refCount = static_cast<int32_t>(static_cast<uint32_t>(header->refCount) - 1u);
     if (header->refCount <= 0) {
+        if (lastRites != nullptr)
+            lastRites(record);
         header->size = 0;
         std::free(record);
     }
 }
+
+void release(void *record) { CommonReleaseWith(record, nullptr); }
 
 void CommonListAppend(SCommonList *list, SCommonLink *link) {
     if (list->last != nullptr)
@@ -50,6 +54,15 @@ void CommonListUnlink(SCommonLink *link) {
     link->next = nullptr;
     link->prev = nullptr;
     link->list = nullptr;
+}
+
+void CommonDetachList(SCommonList *list) {
+    for (SCommonLink *link = list->first; link != nullptr;) {
+        SCommonLink *next = link->next;
+        *link = SCommonLink{};
+        link = next;
+    }
+    *list = SCommonList{};
 }
 
 SCommonRec *CommonInitFail(uint32_t) { return nullptr; }

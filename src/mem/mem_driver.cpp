@@ -4,10 +4,6 @@
 
 #include <cstdlib>
 
-#if defined(_WIN32)
-#include <windows.h>
-#endif
-
 namespace {
 
 constexpr const char kDriverName[] = "Memory screen driver";
@@ -69,11 +65,9 @@ constexpr SCommonRec kTable = {
 vantu_bool VANTU_CALL DoAllocSurfaces(SCommonRec *record) {
     if (record == nullptr)
         return 0;
-    record->screenBitmap = CommonBitmapInitScr(nullptr, record, 1, &record->bufferInfo);
+    CommonSetScreenBitmap(record, CommonBitmapInitScr(nullptr, record, 1, &record->bufferInfo));
     if (record->screenBitmap == nullptr)
         return 0;
-    // Ours to free at Done should a failed unreadying leave it superseded.
-    record->screenBitmap->header.destruct = ScreenBitmapDestruct;
     record->screenInfo = record->bufferInfo;
     if (CommonDoAllocSurfaces(record))
         return 1;
@@ -87,11 +81,7 @@ vantu_bool VANTU_CALL DoDeallocSurfaces(SCommonRec *record) {
         return 0;
     if (!CommonDoDeallocSurfaces(record))
         return 0;
-    if (SCommonBitmap *screen = record->screenBitmap) {
-        // Cleared first because DoneBitmap refuses the record's current screen bitmap.
-        record->screenBitmap = nullptr;
-        CommonDoneBitmap(record, screen);
-    }
+    CommonReleaseScreenBitmap(record);
     record->screenInfo = SBitmapInfo{};
     return 1;
 }
@@ -114,19 +104,3 @@ extern "C" VANTU_EXPORT SCommonRec *VANTU_CALL VANTU_DLL_Init(uint32_t hostHandl
     record->name = kDriverName;
     return CommonDoInit(record, hostHandle);
 }
-
-#if defined(_WIN32)
-// Load and unload notification: nothing to set up or tear down. Exported by
-// the module definition file under its plain name.
-extern "C" BOOL WINAPI DllEntryPoint(HINSTANCE instance, DWORD reason, LPVOID reserved) {
-    (void)instance;
-    (void)reason;
-    (void)reserved;
-    return TRUE;
-}
-
-// The C runtime's start-up code hands the loader's notifications to DllMain.
-extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
-    return DllEntryPoint(instance, reason, reserved);
-}
-#endif
