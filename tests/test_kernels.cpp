@@ -14,31 +14,30 @@
 
 #include "kernels/palette_search.h"
 #include "pixels.h"
+#include "support.h"
 
 namespace {
 
 using vantu::KernelLevel;
 const char *Name(KernelLevel l) { return std::array{"reference", "sse2", "avx2", "avx512"}[size_t(l)]; }
 
-const uint32_t kSeed = [] {
-    const char *env = std::getenv("VANTU_TEST_SEED");
-    const uint32_t s = env != nullptr ? static_cast<uint32_t>(std::strtoul(env, nullptr, 0)) : 0x5eed2024u;
-    std::printf("kernel seed %u (set VANTU_TEST_SEED to repeat)\n", s);
-    return s;
-}();
+const uint32_t kSeed = vantu::test::Seed("kernel", 0x5eed2024u);
 
 // How the transparent (all-zero) pixels of a keyed copy's source are spread.
 enum class Key { Opaque, Clear, Half, PartlyZeroBytes, Runs, kCount };
 
 // A surface of `rows` rows inside a buffer of random bytes, starting `offset`
-// bytes in, so rows start at any alignment.
+// bytes in, so rows start at any alignment; top-down or bottom-up (row 0 last
+// in memory, a negative pitch).
 struct Surface { std::vector<uint8_t> mem; size_t offset; ptrdiff_t pitch; uint8_t *Row0() { return &mem[offset]; } };
 
 Surface MakeSurface(std::mt19937 &rng, size_t rowBytes, int32_t rows) {
-    const size_t pitch = rowBytes + rng() % 40;
-    const size_t offset = 1 + rng() % 64;
-    Surface s{std::vector<uint8_t>(offset + pitch * static_cast<size_t>(rows) + 64), offset,
-              static_cast<ptrdiff_t>(pitch)};
+    const size_t stride = rowBytes + rng() % 40;
+    const size_t start = 1 + rng() % 64;
+    const bool bottomUp = (rng() & 1) != 0;
+    Surface s{std::vector<uint8_t>(start + stride * static_cast<size_t>(rows) + 64),
+              bottomUp ? start + stride * static_cast<size_t>(rows - 1) : start,
+              bottomUp ? -static_cast<ptrdiff_t>(stride) : static_cast<ptrdiff_t>(stride)};
     for (uint8_t &b : s.mem)
         b = static_cast<uint8_t>(rng());
     return s;

@@ -1,18 +1,25 @@
 // Software clear and copy: the flag checks, the locking through the record's
-// slots, the clipping and the hand-over of clipped rectangles to the pixel
+// slots, the clipping and the hand-over of clipped blocks of rows to the pixel
 // kernels.
 //
-// All rectangle arithmetic is done in 64 bits: coordinates are i32 and sizes
-// come from u32 fields, so sums such as srcX + width can leave the i32 range,
-// and a clip computed in 32 bits would then wrap and address outside the
-// surface. Byte offsets are checked against ptrdiff_t before any pointer is
-// formed.
+// A surface description is read as the 32-bit machine reads it: width and
+// height are signed (a negative one describes nothing), and pitch is the
+// signed 32-bit step from one row to the next, so a bottom-up buffer (bits at
+// its last row in memory, pitch = -stride) works on every build. Rectangles
+// are clipped in 64-bit arithmetic, since sums such as srcX + width leave the
+// i32 range, and no pointer is formed before the whole block of rows it
+// starts has been found to lie inside the address space.
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
 
 #include "common.h"
 #include "pixels.h"
 
 namespace {
+
+constexpr int64_t kI32Max = INT32_MAX;
+constexpr int64_t kI32Min = INT32_MIN;
 
 struct Rect64 {
     int64_t left;
@@ -46,110 +53,197 @@ bool ClipRect64(Rect64 &other, Rect64 &rect, int64_t boundWidth, int64_t boundHe
     return true;
 }
 
-constexpr int64_t kI32Max = INT32_MAX;
-constexpr int64_t kI32Min = INT32_MIN;
-
 constexpr int32_t Saturate32(int64_t value) {
     return static_cast<int32_t>(value < kI32Min ? kI32Min : value > kI32Max ? kI32Max : value);
 }
 
-// A u32 width or height as a bound: anything past the i32 range counts as INT32_MAX.
-constexpr int64_t Bound(uint32_t value) { return value > kI32Max ? kI32Max : static_cast<int64_t>(value); }
+// A locked SBitmapInfo as the pixel paths read it.
+struct Surface {
+    uint8_t *bits;
+    int64_t width;  // signed: 0 or less describes no pixels
+    int64_t height; // signed, likewise
+    int64_t pitch;  // signed 32-bit row step
+    uint32_t pixelSize;
+};
 
-constexpr uint32_t PixelSize(const SBitmapInfo &info) { return info.bitsPerPixel / 8; }
-
-// Whether the byte span of `rows` rows from row `top`, each reaching `rowEnd`
-// bytes into its row, can be addressed from `bits` with ptrdiff_t offsets.
-// Rows end below 2^31, pitches below 2^32 and row ends below 2^61, so the sum
-// cannot overflow 64 bits.
-bool SpanFits(uint64_t top, uint64_t rows, uint32_t pitch, uint64_t rowEnd) {
-    const uint64_t end = (top + rows - 1) * pitch + rowEnd;
-    return end <= static_cast<uint64_t>(PTRDIFF_MAX);
+Surface Read(const SBitmapInfo &info) {
+    return {static_cast<uint8_t *>(info.bits), static_cast<int32_t>(info.width), static_cast<int32_t>(info.height),
+            static_cast<int32_t>(info.pitch), info.bitsPerPixel / 8};
 }
 
-// The kernels take a ptrdiff_t pitch; a single row never advances by it.
-ptrdiff_t KernelPitch(uint32_t pitch, int64_t rows) { return rows > 1 ? static_cast<ptrdiff_t>(pitch) : 0; }
+// Rows of one surface that a kernel works on: the first byte, the signed row
+// step, and the byte addresses the rows cover, [lo, hi).
+struct Block {
+    uint8_t *first;
+    ptrdiff_t pitch;
+    uintptr_t lo;
+    uintptr_t hi;
+};
 
-uint8_t *PixelAt(const SBitmapInfo &info, int64_t x, int64_t y, uint32_t pixelSize) {
-    const uint64_t offset =
-        static_cast<uint64_t>(y) * info.pitch + static_cast<uint64_t>(x) * pixelSize;
-    return static_cast<uint8_t *>(info.bits) + static_cast<ptrdiff_t>(offset);
+// The block of `rows` rows from row `top`, each `rowBytes` bytes from pixel
+// `left`, all three already clipped to the surface. False when its extent
+// (from the lower of the first and last rows to the end of the higher) would
+// leave the address space or the range of pointer differences: no memory can
+// be described that way, and no pointer is formed for it.
+bool Locate(const Surface &s, int64_t left, int64_t top, int64_t rows, int64_t rowBytes, Block &out) {
+    // |top|, |rows| < 2^31, |pitch| <= 2^31, pixel size < 2^29: every term
+    // below stays under 2^63.
+    const int64_t column = left * s.pixelSize;
+    const int64_t first = top * s.pitch + column;
+    const int64_t last = (top + rows - 1) * s.pitch + column;
+    const int64_t lo = first < last ? first : last;
+    const int64_t hi = (first < last ? last : first) + rowBytes;
+    const uint64_t base = reinterpret_cast<uintptr_t>(s.bits);
+    if (lo < -static_cast<int64_t>(PTRDIFF_MAX) || hi > static_cast<int64_t>(PTRDIFF_MAX))
+        return false;
+    if (lo < 0 && static_cast<uint64_t>(-lo) > base)
+        return false;
+    if (hi > 0 && static_cast<uint64_t>(hi) > UINTPTR_MAX - base)
+        return false;
+    out.first = s.bits + static_cast<ptrdiff_t>(first);
+    out.pitch = static_cast<ptrdiff_t>(s.pitch);
+    out.lo = static_cast<uintptr_t>(base + static_cast<uint64_t>(lo));
+    out.hi = static_cast<uintptr_t>(base + static_cast<uint64_t>(hi));
+    return true;
 }
 
-SBitmapInfo *LockThroughSlot(SCommonRec *record, SCommonBitmap *bitmap) {
-    return record->LockBitmap != nullptr ? record->LockBitmap(record, bitmap) : nullptr;
-}
-
-void UnlockThroughSlot(SCommonRec *record, SCommonBitmap *bitmap) {
-    if (record->UnlockBitmap != nullptr)
-        record->UnlockBitmap(record, bitmap);
-}
-
-// Opaque copy of `rows` rows of `rowBytes` bytes; rows longer than a kernel's
-// i32 count go over in pieces.
-void CopyBytes(const vantu::PixelKernels &kernels, uint8_t *dst, ptrdiff_t dstPitch, const uint8_t *src,
-               ptrdiff_t srcPitch, uint64_t rowBytes, int32_t rows) {
-    if (rowBytes <= static_cast<uint64_t>(kI32Max)) {
+// Opaque rows of `rowBytes` bytes, or keyed rows of `rowBytes / p` pixels of
+// 1 to 4 bytes; source and destination must not share a byte.
+void Move(const vantu::PixelKernels &kernels, uint8_t *dst, ptrdiff_t dstPitch, const uint8_t *src,
+          ptrdiff_t srcPitch, int64_t rowBytes, int32_t rows, uint32_t p, bool keyed) {
+    if (keyed) {
+        kernels.copyKeyed[p](dst, dstPitch, src, srcPitch, static_cast<int32_t>(rowBytes / p), rows);
+        return;
+    }
+    if (rowBytes <= kI32Max) {
         kernels.copy(dst, dstPitch, src, srcPitch, static_cast<int32_t>(rowBytes), rows);
         return;
     }
+    // Rows longer than a kernel's i32 count go over in pieces.
     for (int32_t y = 0; y < rows; ++y) {
         uint8_t *dstRow = dst + y * dstPitch;
         const uint8_t *srcRow = src + y * srcPitch;
-        for (uint64_t done = 0; done < rowBytes;) {
-            const uint64_t left = rowBytes - done;
-            const int32_t piece = static_cast<int32_t>(left < static_cast<uint64_t>(kI32Max) ? left : kI32Max);
-            const auto at = static_cast<ptrdiff_t>(done);
-            kernels.copy(dstRow + at, 0, srcRow + at, 0, piece, 1);
-            done += static_cast<uint64_t>(piece);
+        for (int64_t done = 0; done < rowBytes;) {
+            const int64_t piece = rowBytes - done < kI32Max ? rowBytes - done : kI32Max;
+            kernels.copy(dstRow + done, 0, srcRow + done, 0, static_cast<int32_t>(piece), 1);
+            done += piece;
         }
     }
 }
 
-void DoCopy(const SBitmapInfo &dstInfo, const SBitmapInfo &srcInfo, int32_t srcX, int32_t srcY, int32_t dstX,
-            int32_t dstY, int32_t copyWidth, int32_t copyHeight, bool transparent) {
-    const uint32_t p = PixelSize(srcInfo);
-    // One pixel size addresses both surfaces; any other pairing would write
-    // the destination at the wrong places.
-    if (p != PixelSize(dstInfo) || dstInfo.bits == nullptr || srcInfo.bits == nullptr)
-        return;
-
-    const int64_t w = copyWidth != 0 ? copyWidth : Bound(srcInfo.width);
-    const int64_t h = copyHeight != 0 ? copyHeight : Bound(srcInfo.height);
-    Rect64 s{srcX, srcY, srcX + w, srcY + h};
-    Rect64 d{dstX, dstY, dstX + w, dstY + h};
-    if (!ClipRect64(s, d, Bound(dstInfo.width), Bound(dstInfo.height)))
-        return;
-    if (!ClipRect64(d, s, Bound(srcInfo.width), Bound(srcInfo.height)))
-        return;
-    // Every cut was made on both rectangles, so D has S's size; and a
-    // non-empty S now lies inside the source, D inside the destination.
-    const int64_t n = s.right - s.left;
-    const int64_t m = s.bottom - s.top;
-    if (n <= 0 || m <= 0 || p == 0)
-        return;
-
-    const uint64_t rowBytes = static_cast<uint64_t>(n) * p;
-    if (!SpanFits(static_cast<uint64_t>(s.top), static_cast<uint64_t>(m), srcInfo.pitch,
-                  static_cast<uint64_t>(s.left) * p + rowBytes) ||
-        !SpanFits(static_cast<uint64_t>(d.top), static_cast<uint64_t>(m), dstInfo.pitch,
-                  static_cast<uint64_t>(d.left) * p + rowBytes))
-        return;
-
-    const vantu::PixelKernels &kernels = vantu::ActiveKernels();
-    uint8_t *dst = PixelAt(dstInfo, d.left, d.top, p);
-    const uint8_t *src = PixelAt(srcInfo, s.left, s.top, p);
-    const ptrdiff_t dstPitch = KernelPitch(dstInfo.pitch, m);
-    const ptrdiff_t srcPitch = KernelPitch(srcInfo.pitch, m);
-    const auto rows = static_cast<int32_t>(m);
-    if (!transparent) {
-        CopyBytes(kernels, dst, dstPitch, src, srcPitch, rowBytes, rows);
+// One row whose destination overlaps its own source, `delta` bytes further
+// on: through a small buffer, a piece at a time, starting at the end the
+// shift moves towards, so that every source byte is read before it is
+// overwritten.
+void ShiftRow(const vantu::PixelKernels &kernels, uint8_t *dst, const uint8_t *src, int64_t rowBytes, uint32_t p,
+              bool keyed, int64_t delta) {
+    if (!keyed) {
+        std::memmove(dst, src, static_cast<size_t>(rowBytes));
         return;
     }
-    // The keyed copy knows 1- to 4-byte pixels only; other sizes are left alone.
-    if (p <= 4)
-        kernels.copyKeyed[p](dst, dstPitch, src, srcPitch, static_cast<int32_t>(n), rows);
+    uint8_t buffer[1024];
+    const int64_t piece = static_cast<int64_t>(sizeof buffer / p * p);
+    for (int64_t done = 0; done < rowBytes; done += piece) {
+        const int64_t bytes = rowBytes - done < piece ? rowBytes - done : piece;
+        const int64_t at = delta > 0 ? rowBytes - done - bytes : done;
+        std::memcpy(buffer, src + at, static_cast<size_t>(bytes));
+        kernels.copyKeyed[p](dst + at, 0, buffer, 0, static_cast<int32_t>(bytes / p), 1);
+    }
 }
+
+// The clipped block from `src` to `dst` with the result of a copy through a
+// temporary when the two share memory (a host scrolling its screen through a
+// second bitmap over the same buffer). False only when such a temporary was
+// needed and memory for it could not be had.
+bool Transfer(const vantu::PixelKernels &kernels, const Block &dst, const Block &src, int64_t rowBytes,
+              int32_t rows, uint32_t p, bool keyed) {
+    if (dst.hi <= src.lo || src.hi <= dst.lo) {
+        Move(kernels, dst.first, dst.pitch, src.first, src.pitch, rowBytes, rows, p, keyed);
+        return true;
+    }
+    const int64_t pitch = src.pitch;
+    if (dst.pitch == src.pitch && (pitch < 0 ? -pitch : pitch) >= rowBytes) {
+        // One shift moves every row by the same `delta` bytes: walking the
+        // rows, and each row's bytes, from the end the shift moves towards
+        // reads every source byte before it is overwritten (memmove's rule).
+        const int64_t delta = static_cast<int64_t>(reinterpret_cast<uintptr_t>(dst.first)) -
+                              static_cast<int64_t>(reinterpret_cast<uintptr_t>(src.first));
+        if (delta == 0)
+            return true; // every pixel onto itself
+        const bool lastRowFirst = (delta > 0) == (pitch > 0);
+        const ptrdiff_t step = lastRowFirst ? -dst.pitch : dst.pitch;
+        uint8_t *d = lastRowFirst ? dst.first + (rows - 1) * dst.pitch : dst.first;
+        const uint8_t *s = lastRowFirst ? src.first + (rows - 1) * src.pitch : src.first;
+        if ((delta < 0 ? -delta : delta) >= rowBytes) {
+            Move(kernels, d, step, s, step, rowBytes, rows, p, keyed);
+            return true;
+        }
+        for (int32_t y = 0; y < rows; ++y)
+            ShiftRow(kernels, d + y * step, s + y * step, rowBytes, p, keyed, delta);
+        return true;
+    }
+    // Rows of different pitches, or rows that overlap each other: no walking
+    // order fits every such case, so through a real temporary.
+    const uint64_t bytes = static_cast<uint64_t>(rowBytes) * static_cast<uint64_t>(rows);
+    if (bytes > SIZE_MAX / 2)
+        return false;
+    auto *temporary = static_cast<uint8_t *>(std::malloc(static_cast<size_t>(bytes)));
+    if (temporary == nullptr)
+        return false;
+    const auto tempPitch = static_cast<ptrdiff_t>(rowBytes);
+    Move(kernels, temporary, tempPitch, src.first, src.pitch, rowBytes, rows, p, false);
+    Move(kernels, dst.first, dst.pitch, temporary, tempPitch, rowBytes, rows, p, keyed);
+    std::free(temporary);
+    return true;
+}
+
+// The clipping and transfer of a copy between two locked surfaces; false only
+// when a temporary it needed could not be had. A keyed copy knows 1- to
+// 4-byte pixels; other sizes are left alone.
+bool DoCopy(const SBitmapInfo &dstInfo, const SBitmapInfo &srcInfo, int32_t srcX, int32_t srcY, int32_t dstX,
+            int32_t dstY, int32_t copyWidth, int32_t copyHeight, bool transparent) {
+    const Surface dstSurface = Read(dstInfo), srcSurface = Read(srcInfo);
+    const uint32_t p = srcSurface.pixelSize;
+    const int64_t w = copyWidth != 0 ? copyWidth : srcSurface.width;
+    const int64_t h = copyHeight != 0 ? copyHeight : srcSurface.height;
+    Rect64 s{srcX, srcY, srcX + w, srcY + h};
+    Rect64 d{dstX, dstY, dstX + w, dstY + h};
+    if (!ClipRect64(s, d, dstSurface.width, dstSurface.height) ||
+        !ClipRect64(d, s, srcSurface.width, srcSurface.height))
+        return true;
+    // Every cut was made on both rectangles, so D has S's size; a non-empty
+    // S now lies inside the source and D inside the destination.
+    const int64_t n = s.right - s.left;
+    const int64_t m = s.bottom - s.top;
+    if (n <= 0 || m <= 0 || p == 0 || (transparent && p > 4))
+        return true;
+    const int64_t rowBytes = n * p;
+    Block src{}, dst{};
+    if (!Locate(srcSurface, s.left, s.top, m, rowBytes, src) || !Locate(dstSurface, d.left, d.top, m, rowBytes, dst))
+        return true;
+    return Transfer(vantu::ActiveKernels(), dst, src, rowBytes, static_cast<int32_t>(m), p, transparent);
+}
+
+// A bitmap locked through the record's LockBitmap slot for the length of one
+// operation, and unlocked through UnlockBitmap when it ends, on every path.
+class SlotLock {
+  public:
+    SlotLock(SCommonRec *record, SCommonBitmap *bitmap)
+        : record_(record), bitmap_(bitmap),
+          info_(record->LockBitmap != nullptr ? record->LockBitmap(record, bitmap) : nullptr) {}
+    ~SlotLock() {
+        if (info_ != nullptr && record_->UnlockBitmap != nullptr)
+            record_->UnlockBitmap(record_, bitmap_);
+    }
+    SlotLock(const SlotLock &) = delete;
+    SlotLock &operator=(const SlotLock &) = delete;
+    const SBitmapInfo *info() const { return info_; }
+
+  private:
+    SCommonRec *record_;
+    SCommonBitmap *bitmap_;
+    const SBitmapInfo *info_;
+};
 
 } // namespace
 
@@ -181,23 +275,16 @@ vantu_bool VANTU_CALL CommonClearBitmap(SCommonRec *, SCommonBitmap *bitmap, uin
 vantu_bool VANTU_CALL CommonClearBitmapSW(SCommonRec *record, SCommonBitmap *bitmap, uint32_t pixel) {
     if (record == nullptr || !CommonClearBitmap(record, bitmap, pixel))
         return 0;
-    const SBitmapInfo *info = LockThroughSlot(record, bitmap);
-    if (info == nullptr)
+    const SlotLock lock(record, bitmap);
+    if (lock.info() == nullptr || lock.info()->bits == nullptr)
         return 0;
-    if (info->bits == nullptr) {
-        UnlockThroughSlot(record, bitmap);
-        return 0;
-    }
-    const uint32_t p = PixelSize(*info);
-    const int64_t n = Bound(info->width);
-    const int64_t rows = Bound(info->height);
+    const Surface s = Read(*lock.info());
+    const uint32_t p = s.pixelSize;
     // Sizes the fill does not know (0, 5 bytes and more) are left as they are.
-    if (p >= 1 && p <= 4 && n > 0 && rows > 0 &&
-        SpanFits(0, static_cast<uint64_t>(rows), info->pitch, static_cast<uint64_t>(n) * p)) {
-        vantu::ActiveKernels().fill[p](static_cast<uint8_t *>(info->bits), KernelPitch(info->pitch, rows),
-                                       static_cast<int32_t>(n), static_cast<int32_t>(rows), pixel);
-    }
-    UnlockThroughSlot(record, bitmap);
+    Block rows{};
+    if (p >= 1 && p <= 4 && s.width > 0 && s.height > 0 && Locate(s, 0, 0, s.height, s.width * p, rows))
+        vantu::ActiveKernels().fill[p](rows.first, rows.pitch, static_cast<int32_t>(s.width),
+                                       static_cast<int32_t>(s.height), pixel);
     return 1;
 }
 
@@ -218,30 +305,20 @@ vantu_bool VANTU_CALL CommonCopyBitmap(SCommonRec *, SCommonBitmap *dst, SCommon
 vantu_bool VANTU_CALL CommonCopyBitmapSW(SCommonRec *record, SCommonBitmap *dst, SCommonBitmap *src,
                                          int32_t srcX, int32_t srcY, int32_t dstX, int32_t dstY,
                                          int32_t copyWidth, int32_t copyHeight, vantu_bool transparent) {
-    if (record == nullptr || dst == nullptr || src == nullptr)
-        return 0;
-    if (!CommonCopyBitmap(record, dst, src, srcX, srcY, dstX, dstY, copyWidth, copyHeight, transparent))
+    if (record == nullptr ||
+        !CommonCopyBitmap(record, dst, src, srcX, srcY, dstX, dstY, copyWidth, copyHeight, transparent))
         return 0;
     // Source first, then destination; released in the reverse order.
-    const SBitmapInfo *srcInfo = LockThroughSlot(record, src);
-    const SBitmapInfo *dstInfo = LockThroughSlot(record, dst);
-    if (srcInfo == nullptr) {
-        if (dstInfo != nullptr)
-            UnlockThroughSlot(record, dst);
+    const SlotLock srcLock(record, src);
+    const SlotLock dstLock(record, dst);
+    const SBitmapInfo *srcInfo = srcLock.info(), *dstInfo = dstLock.info();
+    if (srcInfo == nullptr || dstInfo == nullptr || srcInfo->bits == nullptr || dstInfo->bits == nullptr)
         return 0;
-    }
-    if (dstInfo == nullptr) {
-        UnlockThroughSlot(record, src);
+    // One pixel size addresses both surfaces; any other pairing would write
+    // the destination at the wrong places.
+    if (srcInfo->bitsPerPixel / 8 != dstInfo->bitsPerPixel / 8)
         return 0;
-    }
-    const bool usable =
-        dstInfo->bits != nullptr && srcInfo->bits != nullptr && PixelSize(*dstInfo) == PixelSize(*srcInfo);
-    if (usable)
-        CommonDoCopyBitmapSW(record, dstInfo, srcInfo, srcX, srcY, dstX, dstY, copyWidth, copyHeight,
-                             transparent);
-    UnlockThroughSlot(record, dst);
-    UnlockThroughSlot(record, src);
-    return usable ? 1 : 0;
+    return DoCopy(*dstInfo, *srcInfo, srcX, srcY, dstX, dstY, copyWidth, copyHeight, transparent != 0) ? 1 : 0;
 }
 
 vantu_bool VANTU_CALL CommonCopyBitmapFail(SCommonRec *, SCommonBitmap *, SCommonBitmap *, int32_t, int32_t,
@@ -252,7 +329,8 @@ vantu_bool VANTU_CALL CommonCopyBitmapFail(SCommonRec *, SCommonBitmap *, SCommo
 void CommonDoCopyBitmapSW(SCommonRec *, const SBitmapInfo *dstInfo, const SBitmapInfo *srcInfo, int32_t srcX,
                           int32_t srcY, int32_t dstX, int32_t dstY, int32_t copyWidth, int32_t copyHeight,
                           vantu_bool transparent) {
-    if (dstInfo == nullptr || srcInfo == nullptr)
+    if (dstInfo == nullptr || srcInfo == nullptr || dstInfo->bits == nullptr || srcInfo->bits == nullptr ||
+        srcInfo->bitsPerPixel / 8 != dstInfo->bitsPerPixel / 8)
         return;
     DoCopy(*dstInfo, *srcInfo, srcX, srcY, dstX, dstY, copyWidth, copyHeight, transparent != 0);
 }

@@ -91,11 +91,11 @@ template <int P>
 void CopyKeyed512(uint8_t *dst, ptrdiff_t dstPitch, const uint8_t *src, ptrdiff_t srcPitch, int32_t n,
                   int32_t rows) {
     const size_t bytes = static_cast<size_t>(n) * P;
-    for (int32_t y = 0; y < rows; ++y, dst += dstPitch, src += srcPitch) {
+    for (int32_t y = 0; y < rows; ++y) {
         if constexpr (P == 3)
-            Keyed3Row(dst, src, bytes);
+            Keyed3Row(dst + y * dstPitch, src + y * srcPitch, bytes);
         else
-            KeyedRow<P>(dst, src, bytes);
+            KeyedRow<P>(dst + y * dstPitch, src + y * srcPitch, bytes);
     }
 }
 

@@ -159,11 +159,12 @@ void FillRect(uint8_t *dst, ptrdiff_t pitch, int32_t n, int32_t rows, uint32_t p
     uint8_t pattern[PatternSize(V::kWidth)];
     BuildPattern<P>(pattern, sizeof pattern, pixel);
     const size_t bytes = static_cast<size_t>(n) * P;
-    for (int32_t y = 0; y < rows; ++y, dst += pitch) {
+    for (int32_t y = 0; y < rows; ++y) {
+        uint8_t *row = dst + y * pitch;
         if (bytes >= V::kWidth)
-            FillRowWide<V, P>(dst, bytes, pattern);
+            FillRowWide<V, P>(row, bytes, pattern);
         else
-            V::template FillShortRow<P>(dst, bytes, pattern);
+            V::template FillShortRow<P>(row, bytes, pattern);
     }
 }
 
@@ -194,13 +195,15 @@ template <class V>
 void CopyRect(uint8_t *dst, ptrdiff_t dstPitch, const uint8_t *src, ptrdiff_t srcPitch, int32_t n,
               int32_t rows) {
     const auto bytes = static_cast<size_t>(n);
-    for (int32_t y = 0; y < rows; ++y, dst += dstPitch, src += srcPitch) {
+    for (int32_t y = 0; y < rows; ++y) {
+        uint8_t *d = dst + y * dstPitch;
+        const uint8_t *s = src + y * srcPitch;
         if (bytes >= kLibraryCopyBytes)
-            std::memcpy(dst, src, bytes);
+            std::memcpy(d, s, bytes);
         else if (bytes >= V::kWidth)
-            CopyRowWide<V>(dst, src, bytes);
+            CopyRowWide<V>(d, s, bytes);
         else
-            V::CopyShortRow(dst, src, bytes);
+            V::CopyShortRow(d, s, bytes);
     }
 }
 
@@ -263,13 +266,15 @@ template <class V, int P>
 void CopyKeyedRect(uint8_t *dst, ptrdiff_t dstPitch, const uint8_t *src, ptrdiff_t srcPitch, int32_t n,
                    int32_t rows) {
     const size_t bytes = static_cast<size_t>(n) * P;
-    for (int32_t y = 0; y < rows; ++y, dst += dstPitch, src += srcPitch) {
+    for (int32_t y = 0; y < rows; ++y) {
+        uint8_t *d = dst + y * dstPitch;
+        const uint8_t *s = src + y * srcPitch;
         if constexpr (P == 3)
-            Keyed3Row128(dst, src, bytes);
+            Keyed3Row128(d, s, bytes);
         else if (bytes >= V::kWidth)
-            KeyedRowWide<V, P>(dst, src, bytes);
+            KeyedRowWide<V, P>(d, s, bytes);
         else
-            V::template KeyedShortRow<P>(dst, src, bytes);
+            V::template KeyedShortRow<P>(d, s, bytes);
     }
 }
 
