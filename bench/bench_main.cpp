@@ -34,20 +34,27 @@ constexpr int kMidW = 640, kMidH = 480, kMidX = 321, kMidY = 207;
 constexpr int kSprites = 256, kSprite = 64;
 
 enum Op { Clear, Copy, KeyDisc, KeyNoise };
-enum Scene { Full, Mid, Sprites };
+// FullUp: the Full scene with the screen and the source bottom-up.
+enum Scene { Full, Mid, Sprites, FullUp };
 enum Impl { Ours, Libc, Sdl, Pixman };
 const char *const kOpNames[] = {"clear", "copy", "keyed_disc", "keyed_noise"};
-const char *const kSceneNames[] = {"1920x1080", "640x480", "sprites64"};
+const char *const kSceneNames[] = {"1920x1080", "640x480", "sprites64", "1920x1080up"};
 const char *const kImplNames[] = {"ours", "libc", "sdl2", "pixman"};
 
+// Host memory for one surface; a bottom-up one stores its last row first, as
+// device-independent bitmaps do, and is described with bits at that row and
+// a negative pitch.
 struct Surf {
     std::vector<uint8_t> mem;
-    int w = 0, h = 0, pitch = 0;
+    int w = 0, h = 0, pitch = 0; // pitch: the byte distance between rows in memory
+    bool up = false;
     SCommonBitmap *bm = nullptr;
 #ifdef VANTU_BENCH_SDL2
     SDL_Surface *sdl = nullptr;
 #endif
     uint8_t *Bits() { return mem.data(); }
+    uint8_t *Row(int y) { return mem.data() + static_cast<ptrdiff_t>(up ? h - 1 - y : y) * pitch; }
+    uint32_t DescribedPitch() const { return up ? 0u - static_cast<uint32_t>(pitch) : static_cast<uint32_t>(pitch); }
 };
 
 // Fills a surface: random pixel values (never 0) where `opaque` says so, 0 elsewhere.
@@ -70,9 +77,10 @@ void Paint(Surf &s, int p, std::mt19937 &rng, F opaque) {
 // One record with its screen at one depth, and every surface the cases use.
 struct World {
     int bpp = 0, p = 0;
-    SCommonRec *rec = nullptr;
-    Surf screen;
+    SCommonRec *rec = nullptr, *recUp = nullptr; // recUp's screen is bottom-up
+    Surf screen, screenUp;
     Surf big[3], mid[3], sprite[3]; // opaque source, disc sprite, noise
+    Surf bigUp[3];                  // the same, bottom-up, for recUp
     std::vector<Surf> targets;       // the 256 sprites a sprite clear clears
     std::vector<std::pair<int, int>> at;
     uint32_t pixel = 0;
@@ -83,29 +91,14 @@ struct World {
 
     explicit World(int bitsPerPixel) : bpp(bitsPerPixel), p(bitsPerPixel / 8) {
         std::mt19937 rng(static_cast<uint32_t>(bpp));
-        rec = VANTU_DLL_Init(0, nullptr);
-        static const uint32_t kMasks[5][3] = {
-            {0, 0, 0}, {0, 0, 0}, {0xF800, 0x07E0, 0x001F}, {0xFF0000, 0xFF00, 0xFF}, {0xFF0000, 0xFF00, 0xFF}};
-        Host(screen, kScreenW, kScreenH);
-        SBitmapInfo desc{};
-        desc.width = kScreenW;
-        desc.height = kScreenH;
-        desc.pitch = static_cast<uint32_t>(screen.pitch);
-        desc.bitsPerPixel = static_cast<uint32_t>(bpp);
-        desc.redMask = kMasks[p][0];
-        desc.greenMask = kMasks[p][1];
-        desc.blueMask = kMasks[p][2];
-        desc.bits = screen.Bits();
-        if (rec == nullptr || !rec->AllocBuffer(rec, 0, 0, &desc)) {
-            std::fprintf(stderr, "AllocBuffer at %d bits per pixel refused\n", bpp);
-            std::exit(1);
-        }
-        screen.bm = rec->screenBitmap;
+        rec = Screen(screen, false);
+        recUp = Screen(screenUp, true);
         for (int k = 0; k < 3; ++k) {
-            for (Surf *s : {&big[k], &mid[k], &sprite[k]}) {
-                const int w = s == &big[k] ? kScreenW : s == &mid[k] ? kMidW : kSprite;
-                const int h = s == &big[k] ? kScreenH : s == &mid[k] ? kMidH : kSprite;
-                Bitmap(*s, w, h);
+            for (Surf *s : {&big[k], &mid[k], &sprite[k], &bigUp[k]}) {
+                const int w = s == &mid[k] ? kMidW : s == &sprite[k] ? kSprite : kScreenW;
+                const int h = s == &mid[k] ? kMidH : s == &sprite[k] ? kSprite : kScreenH;
+                s->up = s == &bigUp[k];
+                Bitmap(s->up ? recUp : rec, *s, w, h);
                 // A disc covering half the square, or noise half transparent.
                 const double r2 = 0.5 * w * h / 3.14159265358979, cx = w / 2.0, cy = h / 2.0;
                 if (k == 0)
@@ -118,7 +111,7 @@ struct World {
         }
         targets.resize(kSprites);
         for (Surf &s : targets)
-            Bitmap(s, kSprite, kSprite);
+            Bitmap(rec, s, kSprite, kSprite);
         for (int i = 0; i < kSprites; ++i)
             at.emplace_back(static_cast<int>(rng() % (kScreenW - kSprite)), static_cast<int>(rng() % (kScreenH - kSprite)));
         pixel = 0x9A5B3C2Du & (p == 4 ? 0xFFFFFFFFu : (1u << (8 * p)) - 1);
@@ -146,15 +139,31 @@ struct World {
         s.pitch = w * p;
         s.mem.assign(static_cast<size_t>(s.pitch) * static_cast<size_t>(h), 0);
     }
-    // A bitmap of the record over host memory, initialized by a lock round.
-    void Bitmap(Surf &s, int w, int h) {
+    // A record whose screen is `s`, a 1920x1080 host buffer at this depth.
+    SCommonRec *Screen(Surf &s, bool bottomUp) {
+        static const uint32_t kMasks[5][3] = {
+            {0, 0, 0}, {0, 0, 0}, {0xF800, 0x07E0, 0x001F}, {0xFF0000, 0xFF00, 0xFF}, {0xFF0000, 0xFF00, 0xFF}};
+        SCommonRec *r = VANTU_DLL_Init(0, nullptr);
+        Host(s, kScreenW, kScreenH);
+        s.up = bottomUp;
+        const SBitmapInfo desc{kScreenW, kScreenH, s.DescribedPitch(), 0, static_cast<uint32_t>(bpp), kMasks[p][0],
+                               kMasks[p][1], kMasks[p][2], 0, s.Row(0)};
+        if (r == nullptr || !r->AllocBuffer(r, 0, 0, &desc)) {
+            std::fprintf(stderr, "AllocBuffer at %d bits per pixel refused\n", bpp);
+            std::exit(1);
+        }
+        s.bm = r->screenBitmap;
+        return r;
+    }
+    // A bitmap of record `r` over host memory, initialized by a lock round.
+    void Bitmap(SCommonRec *r, Surf &s, int w, int h) {
         Host(s, w, h);
-        s.bm = rec->InitBitmap(rec, w, h);
-        SBitmapInfo *info = rec->GetBitmapInfo(rec, s.bm);
-        info->pitch = static_cast<uint32_t>(s.pitch);
-        info->bits = s.Bits();
-        rec->LockBitmap(rec, s.bm);
-        rec->UnlockBitmap(rec, s.bm);
+        s.bm = r->InitBitmap(r, w, h);
+        SBitmapInfo *info = r->GetBitmapInfo(r, s.bm);
+        info->pitch = s.DescribedPitch();
+        info->bits = s.Row(0);
+        r->LockBitmap(r, s.bm);
+        r->UnlockBitmap(r, s.bm);
     }
 
 #ifdef VANTU_BENCH_SDL2
@@ -169,6 +178,8 @@ struct World {
 
     // The surfaces an operation writes.
     std::vector<Surf *> Written(Op op, Scene scene) {
+        if (scene == FullUp)
+            return {&screenUp};
         if (op != Clear)
             return {&screen};
         if (scene == Full)
@@ -197,8 +208,8 @@ struct Place {
 
 std::vector<Place> Placements(World &wd, Op op, Scene scene) {
     const int k = op == Copy ? 0 : op == KeyDisc ? 1 : 2;
-    if (scene == Full)
-        return {{&wd.big[k], 0, 0}};
+    if (scene == Full || scene == FullUp)
+        return {{scene == Full ? &wd.big[k] : &wd.bigUp[k], 0, 0}};
     if (scene == Mid)
         return {{&wd.mid[k], kMidX, kMidY}};
     std::vector<Place> all;
@@ -209,7 +220,7 @@ std::vector<Place> Placements(World &wd, Op op, Scene scene) {
 
 // One round of the operation; false when the implementation cannot do it.
 bool Run(World &wd, Impl impl, Op op, Scene scene, const std::vector<Place> &places) {
-    SCommonRec *rec = wd.rec;
+    SCommonRec *rec = scene == FullUp ? wd.recUp : wd.rec;
     const bool keyed = op == KeyDisc || op == KeyNoise;
     if (op == Clear) {
         for (Surf *s : wd.Written(op, scene)) {
@@ -217,8 +228,7 @@ bool Run(World &wd, Impl impl, Op op, Scene scene, const std::vector<Place> &pla
             case Ours: rec->ClearBitmap(rec, s->bm, wd.pixel); break;
             case Libc:
                 for (int y = 0; y < s->h; ++y)
-                    std::memset(s->Bits() + y * s->pitch, static_cast<int>(wd.pixel & 0xFF),
-                                static_cast<size_t>(s->w * wd.p));
+                    std::memset(s->Row(y), static_cast<int>(wd.pixel & 0xFF), static_cast<size_t>(s->w * wd.p));
                 break;
 #ifdef VANTU_BENCH_SDL2
             case Sdl:
@@ -238,15 +248,14 @@ bool Run(World &wd, Impl impl, Op op, Scene scene, const std::vector<Place> &pla
         }
         return true;
     }
-    Surf &dst = wd.screen;
+    Surf &dst = scene == FullUp ? wd.screenUp : wd.screen;
     for (const Place &pl : places) {
         Surf &src = *pl.src;
         switch (impl) {
         case Ours: rec->CopyBitmap(rec, dst.bm, src.bm, 0, 0, pl.dx, pl.dy, src.w, src.h, keyed); break;
         case Libc:
             for (int y = 0; y < src.h; ++y)
-                std::memcpy(dst.Bits() + (pl.dy + y) * dst.pitch + pl.dx * wd.p, src.Bits() + y * src.pitch,
-                            static_cast<size_t>(src.w * wd.p));
+                std::memcpy(dst.Row(pl.dy + y) + pl.dx * wd.p, src.Row(y), static_cast<size_t>(src.w * wd.p));
             break;
 #ifdef VANTU_BENCH_SDL2
         case Sdl: {
@@ -373,11 +382,13 @@ void Register() {
 #endif
     for (int bpp : {8, 16, 32, 24})
         for (Op op : {Clear, Copy, KeyDisc, KeyNoise})
-            for (Scene scene : {Full, Mid, Sprites}) {
-                if (bpp == 24 && scene != Full)
+            for (Scene scene : {Full, Mid, Sprites, FullUp}) {
+                if (bpp == 24 && scene != Full && scene != FullUp)
                     continue;
                 for (Impl impl : impls) {
                     if (impl == Pixman && (op == KeyDisc || op == KeyNoise || bpp == 24))
+                        continue;
+                    if (scene == FullUp && impl != Ours && impl != Libc) // the peers take no negative pitch
                         continue;
                     const std::string name = std::string(kOpNames[op]) + "/" + kSceneNames[scene] + "/" +
                                              std::to_string(bpp) + "/" + kImplNames[impl];
