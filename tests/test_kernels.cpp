@@ -12,7 +12,6 @@
 #include <random>
 #include <vector>
 
-#include "kernels/palette_search.h"
 #include "pixels.h"
 #include "support.h"
 
@@ -108,10 +107,10 @@ TEST_P(Kernels, MatchReferenceByteForByte) {
 // Palettes drawn from few values make ties common; colour words and entries
 // use all byte values (negative ones included) and junk in byte 3.
 TEST_P(Kernels, PaletteSearchMatchesPlainLoop) {
-    const vantu::PaletteSearchFn fast = vantu::PaletteSearchForLevel(GetParam());
-    if (fast == nullptr)
+    const vantu::PixelKernels *level = vantu::KernelsForLevel(GetParam());
+    if (level == nullptr)
         GTEST_SKIP() << "this CPU (or build) lacks the " << Name(GetParam()) << " level: not tested";
-    const vantu::PaletteSearchFn plain = vantu::PaletteSearchForLevel(KernelLevel::Reference);
+    const vantu::NearestEntryFn fast = level->nearestEntry, plain = vantu::ReferenceKernels().nearestEntry;
     std::mt19937 rng(kSeed);
     uint32_t entries[256];
     for (int round = 0; round < 200; ++round) {

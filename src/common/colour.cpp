@@ -8,17 +8,12 @@
 #include <cstdint>
 
 #include "common.h"
-#include "kernels/palette_search.h"
+#include "pixels.h"
 
 namespace {
 
 // A non-zero colour word must not become the transparent pixel.
 constexpr uint32_t NonZero(uint32_t pixel) { return pixel != 0 ? pixel : 1u; }
-
-// Byte n of the colour word read as a signed 8-bit value.
-constexpr int32_t SignedByte(uint32_t colour, int n) {
-    return static_cast<int8_t>(static_cast<uint8_t>(colour >> (8 * n)));
-}
 
 // 5-5-5: the top five bits of each component.
 constexpr uint32_t To555(uint32_t colour) {
@@ -94,6 +89,7 @@ constexpr uint32_t Place(int32_t component, uint32_t mask, int32_t shift) {
 constexpr uint32_t ToRGB(const SColourShift &cs, uint32_t colour) {
     if (colour == 0)
         return 0;
+    using vantu::SignedByte;
     return NonZero(Place(SignedByte(colour, 0), cs.redMask, cs.redShift) |
                    Place(SignedByte(colour, 1), cs.greenMask, cs.greenShift) |
                    Place(SignedByte(colour, 2), cs.blueMask, cs.blueShift));
@@ -113,7 +109,7 @@ uint32_t VANTU_CALL CommonGetScreenColor8(SCommonRec *, SCommonBitmap *bitmap, u
     const uint32_t *entries = bitmap->palette->entries;
     // Entry 0 is never chosen, so a non-zero colour word never becomes the
     // transparent pixel; ties go to the lowest index.
-    return vantu::PaletteSearch(entries, colour);
+    return vantu::ActiveKernels().nearestEntry(entries, colour);
 }
 
 uint32_t VANTU_CALL CommonGetScreenColor555(SCommonRec *, SCommonBitmap *, uint32_t colour) { return To555(colour); }

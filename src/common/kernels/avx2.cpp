@@ -1,14 +1,12 @@
 // The 256-bit kernels (AVX2). Rows narrower than 32 bytes take the 128-bit
 // loops, still encoded as AVX instructions by this file's flags.
 #include "levels.h"
-#include "palette_search.h"
 #include "pixel_ops.h"
 
 namespace vantu {
 namespace {
 
 struct Vec256 {
-    using Type = __m256i;
     static constexpr size_t kWidth = 32;
     static constexpr uint32_t kAllBits = 0xFFFFFFFFu;
 
@@ -70,7 +68,5 @@ constexpr PixelKernels kAvx2 = MakeKernels<Vec256>("avx2");
 } // namespace
 
 const PixelKernels &Avx2Kernels() { return kAvx2; }
-
-uint32_t PaletteSearchAvx2(const uint32_t *entries, uint32_t colour) { return NearestEntry<Vec256>(entries, colour); }
 
 } // namespace vantu

@@ -2,7 +2,6 @@
 // end, and the keyed copy, write exactly the bytes they own: no tail loops
 // and no blending with the destination.
 #include "levels.h"
-#include "palette_search.h"
 #include "pixel_ops.h"
 
 namespace vantu {
@@ -12,7 +11,6 @@ namespace {
 inline __mmask64 LowBytes(size_t n) { return static_cast<__mmask64>((uint64_t{1} << n) - 1); }
 
 struct Vec512 {
-    using Type = __m512i;
     static constexpr size_t kWidth = 64;
 
     static __m512i LoadU(const uint8_t *p) { return _mm512_loadu_si512(p); }
@@ -104,14 +102,11 @@ constexpr PixelKernels kAvx512 = {
     {nullptr, FillRect<Vec512, 1>, FillRect<Vec512, 2>, FillRect<Vec512, 3>, FillRect<Vec512, 4>},
     CopyRect<Vec512>,
     {nullptr, CopyKeyed512<1>, CopyKeyed512<2>, CopyKeyed512<3>, CopyKeyed512<4>},
+    NearestEntry<Vec512>,
 };
 
 } // namespace
 
 const PixelKernels &Avx512Kernels() { return kAvx512; }
-
-uint32_t PaletteSearchAvx512(const uint32_t *entries, uint32_t colour) {
-    return NearestEntry<Vec512>(entries, colour);
-}
 
 } // namespace vantu

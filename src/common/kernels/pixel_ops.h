@@ -322,7 +322,6 @@ uint32_t NearestEntry(const uint32_t *entries, uint32_t colour) {
 // ---- 128-bit vectors (SSE2 instructions only) ----------------------------------------------------
 
 struct Vec128 {
-    using Type = __m128i;
     static constexpr size_t kWidth = 16;
     static constexpr uint32_t kAllBits = 0xFFFFu;
 
@@ -376,6 +375,7 @@ constexpr PixelKernels MakeKernels(const char *name) {
         {nullptr, FillRect<V, 1>, FillRect<V, 2>, FillRect<V, 3>, FillRect<V, 4>},
         CopyRect<V>,
         {nullptr, CopyKeyedRect<V, 1>, CopyKeyedRect<V, 2>, CopyKeyedRect<V, 3>, CopyKeyedRect<V, 4>},
+        NearestEntry<V>,
     };
 }
 

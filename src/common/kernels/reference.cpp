@@ -1,6 +1,6 @@
-// The reference pixel kernels: plain loops, one pixel at a time, that every
-// faster level must match byte for byte. Pixels are read and written with
-// memcpy so that no unaligned pointer is ever dereferenced.
+// The reference kernels: plain loops, one pixel (or palette entry) at a time,
+// that every faster level must match byte for byte. Pixels are read and
+// written with memcpy so that no unaligned pointer is ever dereferenced.
 #include <array>
 #include <bit>
 #include <cstring>
@@ -52,11 +52,30 @@ void CopyRectKeyed(uint8_t *dst, ptrdiff_t dstPitch, const uint8_t *src, ptrdiff
     }
 }
 
+uint32_t NearestEntry(const uint32_t *entries, uint32_t colour) {
+    const int32_t r = SignedByte(colour, 0), g = SignedByte(colour, 1), b = SignedByte(colour, 2);
+    int32_t best = 0x7FFFFFFF;
+    uint32_t bestIndex = 0;
+    for (uint32_t i = 1; i < 256; ++i) {
+        const uint32_t e = entries[i];
+        const int32_t dr = r - SignedByte(e, 0), dg = g - SignedByte(e, 1), db = b - SignedByte(e, 2);
+        const int32_t d = (dr < 0 ? -dr : dr) + (dg < 0 ? -dg : dg) + (db < 0 ? -db : db);
+        if (d < best) {
+            best = d;
+            bestIndex = i;
+            if (d == 0)
+                break;
+        }
+    }
+    return bestIndex;
+}
+
 constexpr PixelKernels kReference = {
     "reference",
     {nullptr, FillRect<1>, FillRect<2>, FillRect<3>, FillRect<4>},
     CopyRect,
     {nullptr, CopyRectKeyed<1>, CopyRectKeyed<2>, CopyRectKeyed<3>, CopyRectKeyed<4>},
+    NearestEntry,
 };
 
 } // namespace

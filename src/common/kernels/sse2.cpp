@@ -1,6 +1,5 @@
 // The 128-bit kernels: SSE2 only, so they also serve 32-bit x86 builds.
 #include "levels.h"
-#include "palette_search.h"
 #include "pixel_ops.h"
 
 namespace vantu {
@@ -11,7 +10,5 @@ constexpr PixelKernels kSse2 = MakeKernels<Vec128>("sse2");
 } // namespace
 
 const PixelKernels &Sse2Kernels() { return kSse2; }
-
-uint32_t PaletteSearchSse2(const uint32_t *entries, uint32_t colour) { return NearestEntry<Vec128>(entries, colour); }
 
 } // namespace vantu

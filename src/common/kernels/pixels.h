@@ -1,7 +1,10 @@
 // Pixel kernels: the inner loops of clear and copy, over rectangles that the
-// caller has already clipped. A kernel trusts its arguments: `n` pixels (or
-// bytes, for the opaque copy) per row, `rows` rows, both at least 1, and every
-// row inside its surface. Only the n pixels of each row are read or written.
+// caller has already clipped, and the 8-bit screen's palette search; one table
+// of them per instruction-set level. A rectangle kernel trusts its arguments:
+// `n` pixels (or bytes, for the opaque copy) per row, `rows` rows, both at
+// least 1, every row inside its surface (the pitch may be negative), and
+// source and destination sharing no byte. Only the n pixels of each row are
+// read or written.
 #pragma once
 
 #include <cstddef>
@@ -15,6 +18,13 @@ using FillRectFn = void (*)(uint8_t *dst, ptrdiff_t pitch, int32_t n, int32_t ro
 using CopyRectFn = void (*)(uint8_t *dst, ptrdiff_t dstPitch, const uint8_t *src, ptrdiff_t srcPitch,
                             int32_t n, int32_t rows);
 
+// The index (1 to 255) of the entry of `entries` (256 colour words) nearest
+// to `colour`: the distance is the sum of the absolute differences of bytes
+// 0, 1 and 2 read as signed 8-bit values; among equally near entries the
+// lowest index wins; entry 0 is never chosen. The caller answers the colour
+// word 0 and a missing palette itself.
+using NearestEntryFn = uint32_t (*)(const uint32_t *entries, uint32_t colour);
+
 // One level's kernels, indexed by pixel size in bytes (1 to 4; index 0 unused).
 // The keyed copy leaves a destination pixel alone where the source pixel is 0.
 struct PixelKernels {
@@ -22,7 +32,13 @@ struct PixelKernels {
     FillRectFn fill[5];
     CopyRectFn copy; // bytes
     CopyRectFn copyKeyed[5];
+    NearestEntryFn nearestEntry;
 };
+
+// Byte `n` of a colour word read as a signed 8-bit value.
+constexpr int32_t SignedByte(uint32_t word, int n) {
+    return static_cast<int8_t>(static_cast<uint8_t>(word >> (8 * n)));
+}
 
 enum class KernelLevel { Reference = 0, SSE2 = 1, AVX2 = 2, AVX512 = 3 };
 inline constexpr int kKernelLevels = 4;
@@ -33,9 +49,9 @@ const PixelKernels &ReferenceKernels();
 // The kernels of `level`, or null when this build or this CPU lacks it.
 const PixelKernels *KernelsForLevel(KernelLevel level);
 
-// The kernels clear and copy use: the highest level the CPU supports, chosen
-// once; the environment variable VANTU_SIMD (reference, sse2, avx2, avx512)
-// forces a lower level.
+// The kernels clear, copy and the palette search use: the highest level the
+// CPU supports, chosen once; the environment variable VANTU_SIMD (reference,
+// sse2, avx2, avx512) forces a lower level.
 const PixelKernels &ActiveKernels();
 
 } // namespace vantu
