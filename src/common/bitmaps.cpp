@@ -10,20 +10,6 @@
 
 namespace {
 
-template <typename Member> Member *FromLink(SCommonLink *link) {
-    return reinterpret_cast<Member *>(reinterpret_cast<char *>(link) - offsetof(Member, link));
-}
-
-// Creation allocates a zero-filled record counted once for its caller.
-template <typename Record> Record *NewRecord() {
-    auto *record = static_cast<Record *>(std::calloc(1, sizeof(Record)));
-    if (record != nullptr) {
-        record->header.size = sizeof(Record);
-        record->header.refCount = 1;
-    }
-    return record;
-}
-
 // The six words that make up a pixel format.
 void CopyFormat(SBitmapInfo &to, const SBitmapInfo &from) {
     to.formatOpaque1 = from.formatOpaque1;
@@ -34,25 +20,13 @@ void CopyFormat(SBitmapInfo &to, const SBitmapInfo &from) {
     to.formatOpaque2 = from.formatOpaque2;
 }
 
-// Hooks and slots a driver left empty fall back to the common functions.
-vantu_bool AllocHook(SCommonRec *record, AllocBitmapFunc hook, SCommonBitmap *bitmap) {
-    return hook != nullptr ? hook(record, bitmap) : CommonAllocBitmap(record, bitmap);
-}
-
-vantu_bool DeallocHook(SCommonRec *record, DeallocBitmapFunc hook, SCommonBitmap *bitmap) {
-    return hook != nullptr ? hook(record, bitmap) : CommonDeallocBitmap(record, bitmap);
-}
-
 SCommonBitmap *AllocateNew(SCommonRec *record, SCommonBitmap *bitmap) {
     if (bitmap == nullptr)
         return nullptr;
-    if (AllocHook(record, record->AllocBitmap, bitmap))
+    if (CallOrCommon(record->AllocBitmap, CommonAllocBitmap, record, bitmap))
         return bitmap;
     // DoneBitmap unlinks and frees the bitmap that could not be allocated.
-    if (record->DoneBitmap != nullptr)
-        record->DoneBitmap(record, bitmap);
-    else
-        CommonDoneBitmap(record, bitmap);
+    CallOrCommon(record->DoneBitmap, CommonDoneBitmap, record, bitmap);
     return nullptr;
 }
 
@@ -60,7 +34,7 @@ SCommonBitmap *BitmapInitCommon(SCommonBitmap *bitmap, SCommonRec *record, vantu
     if (record == nullptr)
         return nullptr;
     if (bitmap == nullptr) {
-        bitmap = NewRecord<SCommonBitmap>();
+        bitmap = CommonNewRecord<SCommonBitmap>();
         if (bitmap == nullptr)
             return nullptr;
     }
@@ -77,7 +51,7 @@ SCommonPalette *CommonPaletteInit(SCommonPalette *palette, SCommonRec *record, c
     if (record == nullptr || count < 0 || count > 256 || (colours == nullptr && count > 0))
         return nullptr;
     if (palette == nullptr) {
-        palette = NewRecord<SCommonPalette>();
+        palette = CommonNewRecord<SCommonPalette>();
         if (palette == nullptr)
             return nullptr;
     }
@@ -152,7 +126,7 @@ vantu_bool VANTU_CALL CommonDoneBitmap(SCommonRec *record, SCommonBitmap *bitmap
     if (bitmap->header.refCount < 2) {
         CommonForgetHeldBitmap(bitmap);
         if (bitmap->isAllocated)
-            DeallocHook(record, record->DeallocBitmap, bitmap);
+            CallOrCommon(record->DeallocBitmap, CommonDeallocBitmap, record, bitmap);
         if (SCommonPalette *palette = bitmap->palette) {
             bitmap->palette = nullptr;
             release(palette);
@@ -189,8 +163,7 @@ SBitmapInfo *VANTU_CALL CommonLockBitmap(SCommonRec *record, SCommonBitmap *bitm
     if (record == nullptr || bitmap == nullptr || !bitmap->isAllocated || bitmap->isLocked)
         return nullptr;
     bitmap->isLocked = 1;
-    return record->GetBitmapInfo != nullptr ? record->GetBitmapInfo(record, bitmap)
-                                            : CommonGetBitmapInfo(record, bitmap);
+    return CallOrCommon(record->GetBitmapInfo, CommonGetBitmapInfo, record, bitmap);
 }
 
 vantu_bool VANTU_CALL CommonUnlockBitmap(SCommonRec *, SCommonBitmap *bitmap) {
@@ -273,16 +246,11 @@ vantu_bool CommonAllocAllBitmaps(SCommonRec *record) {
     if (record == nullptr)
         return 0;
     CommonDebugMsg(record, "Allocating all bitmaps\n");
-    for (SCommonLink *link = record->bitmaps.first; link != nullptr;) {
-        SCommonLink *next = link->next;
-        auto *bitmap = FromLink<SCommonBitmap>(link);
-        // The screen bitmap is recognised by identity, wherever it stands.
-        if (bitmap == record->screenBitmap)
-            AllocHook(record, record->AllocScreenBitmap, bitmap);
-        else
-            AllocHook(record, record->AllocBitmap, bitmap);
-        link = next;
-    }
+    // The screen bitmap is recognised by identity, wherever it stands.
+    CommonForEach<SCommonBitmap>(record->bitmaps, [record](SCommonBitmap *bitmap) {
+        CallOrCommon(bitmap == record->screenBitmap ? record->AllocScreenBitmap : record->AllocBitmap,
+                     CommonAllocBitmap, record, bitmap);
+    });
     CommonDebugMsg(record, "All bitmaps allocated\n");
     return 1;
 }
@@ -291,15 +259,10 @@ vantu_bool CommonDeallocAllBitmaps(SCommonRec *record) {
     if (record == nullptr)
         return 0;
     CommonDebugMsg(record, "Deallocating all bitmaps\n");
-    for (SCommonLink *link = record->bitmaps.first; link != nullptr;) {
-        SCommonLink *next = link->next;
-        auto *bitmap = FromLink<SCommonBitmap>(link);
-        if (bitmap == record->screenBitmap)
-            DeallocHook(record, record->DeallocScreenBitmap, bitmap);
-        else
-            DeallocHook(record, record->DeallocBitmap, bitmap);
-        link = next;
-    }
+    CommonForEach<SCommonBitmap>(record->bitmaps, [record](SCommonBitmap *bitmap) {
+        CallOrCommon(bitmap == record->screenBitmap ? record->DeallocScreenBitmap : record->DeallocBitmap,
+                     CommonDeallocBitmap, record, bitmap);
+    });
     CommonDebugMsg(record, "All bitmaps deallocated\n");
     return 1;
 }

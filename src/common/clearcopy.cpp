@@ -230,10 +230,10 @@ class SlotLock {
   public:
     SlotLock(SCommonRec *record, SCommonBitmap *bitmap)
         : record_(record), bitmap_(bitmap),
-          info_(record->LockBitmap != nullptr ? record->LockBitmap(record, bitmap) : nullptr) {}
+          info_(CallOrCommon(record->LockBitmap, CommonLockBitmap, record, bitmap)) {}
     ~SlotLock() {
-        if (info_ != nullptr && record_->UnlockBitmap != nullptr)
-            record_->UnlockBitmap(record_, bitmap_);
+        if (info_ != nullptr)
+            CallOrCommon(record_->UnlockBitmap, CommonUnlockBitmap, record_, bitmap_);
     }
     SlotLock(const SlotLock &) = delete;
     SlotLock &operator=(const SlotLock &) = delete;
@@ -349,9 +349,10 @@ vantu_bool VANTU_CALL CommonCopyEntireBitmapSW(SCommonRec *record, SCommonBitmap
 
 vantu_bool VANTU_CALL CommonCopyEntireBitmapDefault(SCommonRec *record, SCommonBitmap *dst, SCommonBitmap *src,
                                                     int32_t dstX, int32_t dstY, vantu_bool transparent) {
-    if (record == nullptr || record->CopyBitmap == nullptr)
+    if (record == nullptr)
         return 0;
-    return record->CopyBitmap(record, dst, src, 0, 0, dstX, dstY, 0, 0, transparent);
+    return CallOrCommon(record->CopyBitmap, CommonCopyBitmapSW, record, dst, src, 0, 0, dstX, dstY, 0, 0,
+                        transparent);
 }
 
 vantu_bool VANTU_CALL CommonCopyEntireBitmapFail(SCommonRec *, SCommonBitmap *, SCommonBitmap *, int32_t,

@@ -189,4 +189,60 @@ vantu_bool CommonClipRect(SCommonRect *other, SCommonRect *rect, int32_t boundWi
 
 #ifdef __cplusplus
 }
+
+#include <cstddef>
+#include <cstdlib>
+#include <type_traits>
+
+// ---- Records and lists, for the layer's own code ---------------------------------------------
+
+// A new zero-filled record of type Record (which opens with its header),
+// counted once for its caller; null when memory is exhausted.
+template <class Record>
+Record *CommonNewRecord() {
+    auto *record = static_cast<Record *>(std::calloc(1, sizeof(Record)));
+    if (record != nullptr) {
+        auto *header = reinterpret_cast<SCommonHeader *>(record);
+        header->size = sizeof(Record);
+        header->refCount = 1;
+    }
+    return record;
+}
+
+// The palette or bitmap whose link `link` is.
+template <class Member>
+Member *CommonMemberOf(SCommonLink *link) {
+    return reinterpret_cast<Member *>(reinterpret_cast<char *>(link) - offsetof(Member, link));
+}
+
+// `visit` on every member of `list`, first to last; the member visited may
+// leave the list, or be freed, during its visit.
+template <class Member, class Visit>
+void CommonForEach(const SCommonList &list, Visit visit) {
+    for (SCommonLink *link = list.first; link != nullptr;) {
+        SCommonLink *next = link->next;
+        visit(CommonMemberOf<Member>(link));
+        link = next;
+    }
+}
+
+// ---- Empty slots and hooks -------------------------------------------------------------------
+//
+// One rule wherever the common layer calls a record's slot or hook that the
+// driver may have left null: the common function the memory driver installs
+// there runs instead (CallOrCommon: Dealloc, DoAlloc, DoDealloc,
+// RestoreLostSurfaces, AllocScreenBitmap, AllocBitmap, DeallocScreenBitmap,
+// DeallocBitmap, DoneBitmap, GetBitmapInfo, LockBitmap, UnlockBitmap,
+// CopyBitmap). DoAllocSurfaces and DoDeallocSurfaces make and drop the
+// concrete driver's own screen, which no common function can stand in for:
+// empty, they fail (CallOrFail).
+template <class Fn, class... Args>
+auto CallOrCommon(Fn slot, std::type_identity_t<Fn> common, SCommonRec *record, Args... args) {
+    return (slot != nullptr ? slot : common)(record, args...);
+}
+
+template <class Fn, class... Args>
+vantu_bool CallOrFail(Fn slot, SCommonRec *record, Args... args) {
+    return slot != nullptr ? slot(record, args...) : 0;
+}
 #endif

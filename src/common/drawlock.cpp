@@ -10,7 +10,7 @@ namespace {
 using vantu::platform::WaitResult;
 
 vantu_bool RestoreSurfaces(SCommonRec *record) {
-    return record->RestoreLostSurfaces != nullptr && record->RestoreLostSurfaces(record) != 0;
+    return CallOrCommon(record->RestoreLostSurfaces, CommonRestoreLostSurfaces, record) != 0;
 }
 
 // Flip and FlipToPrimary: nothing is presented in the middle of drawing.

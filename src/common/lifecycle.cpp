@@ -124,12 +124,8 @@ extern "C" {
 DebugMsgFunc CommonDefaultDebugMsgFunc = nullptr;
 
 SCommonRec *CommonInit(uint32_t hostHandle) {
-    auto *record = static_cast<SCommonRec *>(std::calloc(1, sizeof(SCommonRec)));
-    if (record == nullptr)
-        return nullptr;
-    record->header.size = sizeof(SCommonRec);
-    record->header.refCount = 1;
-    return CommonDoInit(record, hostHandle);
+    SCommonRec *record = CommonNewRecord<SCommonRec>();
+    return record != nullptr ? CommonDoInit(record, hostHandle) : nullptr;
 }
 
 SCommonRec *CommonDoInit(SCommonRec *record, uint32_t hostHandle) {
@@ -156,10 +152,7 @@ vantu_bool CommonDoDone(SCommonRec *record) {
         return 0;
     if (record->allocated) {
         // Through the slot, so that a driver's own deallocation runs.
-        if (record->Dealloc != nullptr)
-            record->Dealloc(record);
-        else
-            CommonDealloc(record);
+        CallOrCommon(record->Dealloc, CommonDealloc, record);
     }
     if (record->drawMutex != nullptr)
         vantu::platform::MutexClose(record->drawMutex);

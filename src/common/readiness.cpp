@@ -1,7 +1,7 @@
 // Allocation and readiness: the three nested stages a record passes through
 // before the host can draw (allocated, ready, host surfaces allocated), and
 // back. The public halves call into the concrete driver through the record's
-// hooks; a hook the driver left empty counts as a failure.
+// hooks.
 #include <cinttypes>
 #include <cstddef>
 #include <cstdint>
@@ -24,7 +24,7 @@ void ZeroAllocParams(SCommonRec *record) {
 // Shared tail of the three public allocations: the hook, and on failure the
 // whole deallocation so the record ends not allocated with mode 0.
 vantu_bool RunDoAlloc(SCommonRec *record, uint32_t flags, int32_t subDevice) {
-    if (record->DoAlloc != nullptr && record->DoAlloc(record, flags, subDevice))
+    if (CallOrCommon(record->DoAlloc, CommonDoAlloc, record, flags, subDevice))
         return 1;
     CommonDealloc(record);
     return 0;
@@ -78,7 +78,7 @@ vantu_bool VANTU_CALL CommonAllocBuffer(SCommonRec *record, uint32_t flags, int3
 vantu_bool VANTU_CALL CommonDealloc(SCommonRec *record) {
     if (record == nullptr)
         return 0;
-    const vantu_bool result = record->DoDealloc != nullptr ? record->DoDealloc(record) : 0;
+    const vantu_bool result = CallOrCommon(record->DoDealloc, CommonDoDealloc, record);
     record->allocMode = 0;
     CommonDebugMsg(record, "CommonDealloc\n");
     return result;
@@ -95,7 +95,7 @@ vantu_bool VANTU_CALL CommonDoAlloc(SCommonRec *record, uint32_t flags, int32_t 
     CommonDebugMsg(record, "Allocating (flags: %08x, subdev: %d)\n", static_cast<unsigned>(flags),
                    static_cast<int>(record->subDevice));
     record->allocated = 1;
-    if (record->DoAllocSurfaces != nullptr && record->DoAllocSurfaces(record))
+    if (CallOrFail(record->DoAllocSurfaces, record))
         return 1;
     CommonDoDealloc(record);
     return 0;
@@ -106,7 +106,7 @@ vantu_bool VANTU_CALL CommonDoDealloc(SCommonRec *record) {
         return 0;
     if (!record->allocated)
         return 1;
-    const vantu_bool result = record->DoDeallocSurfaces != nullptr ? record->DoDeallocSurfaces(record) : 0;
+    const vantu_bool result = CallOrFail(record->DoDeallocSurfaces, record);
     ZeroAllocParams(record);
     record->allocated = 0;
     // allocMode is CommonDealloc's to clear.

@@ -89,13 +89,13 @@ vantu_bool VANTU_CALL DoDeallocSurfaces(SCommonRec *record) {
 } // namespace
 
 extern "C" VANTU_EXPORT SCommonRec *VANTU_CALL VANTU_DLL_Init(uint32_t hostHandle, DebugMsgFunc hostDebugFunc) {
-    auto *mem = static_cast<SMEMRec *>(std::calloc(1, sizeof(SMEMRec)));
+    auto *mem = CommonNewRecord<SMEMRec>();
     if (mem == nullptr)
         return nullptr;
     SCommonRec *record = &mem->common;
+    const SCommonHeader header = record->header;
     *record = kTable;
-    record->header.size = sizeof(SMEMRec);
-    record->header.refCount = 1;
+    record->header = header;
 
     // The last call's function becomes the default for every record of the library.
     CommonDefaultDebugMsgFunc = hostDebugFunc;
