@@ -197,13 +197,16 @@ bool Transfer(const vantu::PixelKernels &kernels, const Block &dst, const Block 
     return true;
 }
 
-// The clipping and transfer of a copy between two locked surfaces; false only
-// when a temporary it needed could not be had. A keyed copy knows 1- to
-// 4-byte pixels; other sizes are left alone.
+// A copy between two locked surfaces: refused (false) when either has no
+// pixels or their pixel sizes differ, since one pixel size addresses both;
+// then clipped and moved. False too when a temporary it needed could not be
+// had. A keyed copy knows 1- to 4-byte pixels; other sizes are left alone.
 bool DoCopy(const SBitmapInfo &dstInfo, const SBitmapInfo &srcInfo, int32_t srcX, int32_t srcY, int32_t dstX,
             int32_t dstY, int32_t copyWidth, int32_t copyHeight, bool transparent) {
     const Surface dstSurface = Read(dstInfo), srcSurface = Read(srcInfo);
     const uint32_t p = srcSurface.pixelSize;
+    if (dstSurface.bits == nullptr || srcSurface.bits == nullptr || p != dstSurface.pixelSize)
+        return false;
     const int64_t w = copyWidth != 0 ? copyWidth : srcSurface.width;
     const int64_t h = copyHeight != 0 ? copyHeight : srcSurface.height;
     Rect64 s{srcX, srcY, srcX + w, srcY + h};
@@ -312,11 +315,7 @@ vantu_bool VANTU_CALL CommonCopyBitmapSW(SCommonRec *record, SCommonBitmap *dst,
     const SlotLock srcLock(record, src);
     const SlotLock dstLock(record, dst);
     const SBitmapInfo *srcInfo = srcLock.info(), *dstInfo = dstLock.info();
-    if (srcInfo == nullptr || dstInfo == nullptr || srcInfo->bits == nullptr || dstInfo->bits == nullptr)
-        return 0;
-    // One pixel size addresses both surfaces; any other pairing would write
-    // the destination at the wrong places.
-    if (srcInfo->bitsPerPixel / 8 != dstInfo->bitsPerPixel / 8)
+    if (srcInfo == nullptr || dstInfo == nullptr)
         return 0;
     return DoCopy(*dstInfo, *srcInfo, srcX, srcY, dstX, dstY, copyWidth, copyHeight, transparent != 0) ? 1 : 0;
 }
@@ -329,10 +328,8 @@ vantu_bool VANTU_CALL CommonCopyBitmapFail(SCommonRec *, SCommonBitmap *, SCommo
 void CommonDoCopyBitmapSW(SCommonRec *, const SBitmapInfo *dstInfo, const SBitmapInfo *srcInfo, int32_t srcX,
                           int32_t srcY, int32_t dstX, int32_t dstY, int32_t copyWidth, int32_t copyHeight,
                           vantu_bool transparent) {
-    if (dstInfo == nullptr || srcInfo == nullptr || dstInfo->bits == nullptr || srcInfo->bits == nullptr ||
-        srcInfo->bitsPerPixel / 8 != dstInfo->bitsPerPixel / 8)
-        return;
-    DoCopy(*dstInfo, *srcInfo, srcX, srcY, dstX, dstY, copyWidth, copyHeight, transparent != 0);
+    if (dstInfo != nullptr && srcInfo != nullptr)
+        DoCopy(*dstInfo, *srcInfo, srcX, srcY, dstX, dstY, copyWidth, copyHeight, transparent != 0);
 }
 
 // ---- Whole-bitmap copy -------------------------------------------------------------------------

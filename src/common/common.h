@@ -31,24 +31,13 @@ void CommonListUnlink(SCommonLink *link);
 // Empty `list`, leaving every member's link null (as if unlinked).
 void CommonDetachList(SCommonList *list);
 
-// Failing stubs of the driver core.
-SCommonRec *CommonInitFail(uint32_t hostHandle);
-vantu_bool VANTU_CALL CommonAllocWindowFail(SCommonRec *record, uint32_t flags, int32_t subDevice,
-                                            uint32_t windowArg);
-vantu_bool VANTU_CALL CommonAllocFullScreenFail(SCommonRec *record, uint32_t flags, int32_t subDevice,
-                                                uint32_t fullScreenArg, uint32_t width, uint32_t height,
-                                                uint32_t bitsPerPixel, uint32_t fullScreenArg2,
-                                                uint32_t fullScreenArg3);
-vantu_bool VANTU_CALL CommonAllocBufferFail(SCommonRec *record, uint32_t flags, int32_t subDevice,
-                                            const SBitmapInfo *buffer);
-vantu_bool VANTU_CALL CommonDeallocFail(SCommonRec *record);
-
 // ---- Lifecycle and debug messages ------------------------------------------------
 
 // The module-wide default debug function; the entry point stores its argument here.
 extern DebugMsgFunc CommonDefaultDebugMsgFunc;
 
 SCommonRec *CommonInit(uint32_t hostHandle);
+SCommonRec *CommonInitFail(uint32_t hostHandle);
 SCommonRec *CommonDoInit(SCommonRec *record, uint32_t hostHandle);
 vantu_bool CommonDoDone(SCommonRec *record);
 vantu_bool VANTU_CALL CommonDone(SCommonRec *record);
@@ -91,6 +80,15 @@ vantu_bool CommonDoDeallocExtSurfaces(SCommonRec *record);
 vantu_bool VANTU_CALL CommonSetCallbacks(SCommonRec *record, const SCommonCallbacks *callbacks,
                                          SCommonCallbacks *oldCallbacks);
 vantu_bool VANTU_CALL CommonRestoreLostSurfaces(SCommonRec *record);
+vantu_bool VANTU_CALL CommonAllocWindowFail(SCommonRec *record, uint32_t flags, int32_t subDevice,
+                                            uint32_t windowArg);
+vantu_bool VANTU_CALL CommonAllocFullScreenFail(SCommonRec *record, uint32_t flags, int32_t subDevice,
+                                                uint32_t fullScreenArg, uint32_t width, uint32_t height,
+                                                uint32_t bitsPerPixel, uint32_t fullScreenArg2,
+                                                uint32_t fullScreenArg3);
+vantu_bool VANTU_CALL CommonAllocBufferFail(SCommonRec *record, uint32_t flags, int32_t subDevice,
+                                            const SBitmapInfo *buffer);
+vantu_bool VANTU_CALL CommonDeallocFail(SCommonRec *record);
 
 // ---- Drawing lock and presentation ---------------------------------------------------
 

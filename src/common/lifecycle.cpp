@@ -128,6 +128,8 @@ SCommonRec *CommonInit(uint32_t hostHandle) {
     return record != nullptr ? CommonDoInit(record, hostHandle) : nullptr;
 }
 
+SCommonRec *CommonInitFail(uint32_t) { return nullptr; }
+
 SCommonRec *CommonDoInit(SCommonRec *record, uint32_t hostHandle) {
     if (record == nullptr)
         return nullptr;

@@ -207,4 +207,15 @@ vantu_bool VANTU_CALL CommonSetCallbacks(SCommonRec *record, const SCommonCallba
 
 vantu_bool VANTU_CALL CommonRestoreLostSurfaces(SCommonRec *) { return 1; }
 
+vantu_bool VANTU_CALL CommonAllocWindowFail(SCommonRec *, uint32_t, int32_t, uint32_t) { return 0; }
+
+vantu_bool VANTU_CALL CommonAllocFullScreenFail(SCommonRec *, uint32_t, int32_t, uint32_t, uint32_t, uint32_t,
+                                                uint32_t, uint32_t, uint32_t) {
+    return 0;
+}
+
+vantu_bool VANTU_CALL CommonAllocBufferFail(SCommonRec *, uint32_t, int32_t, const SBitmapInfo *) { return 0; }
+
+vantu_bool VANTU_CALL CommonDeallocFail(SCommonRec *) { return 0; }
+
 } // extern "C"

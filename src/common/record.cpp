@@ -1,5 +1,5 @@
-// Records and lists: the one way a reference is dropped, the intrusive
-// creation-ordered lists of palettes and bitmaps, and the core's failing stubs.
+// Records and lists: the one way a reference is dropped, and the intrusive
+// creation-ordered lists of palettes and bitmaps.
 #include <cstdlib>
 #include <type_traits>
 
@@ -64,18 +64,5 @@ void CommonDetachList(SCommonList *list) {
     }
     *list = SCommonList{};
 }
-
-SCommonRec *CommonInitFail(uint32_t) { return nullptr; }
-
-vantu_bool VANTU_CALL CommonAllocWindowFail(SCommonRec *, uint32_t, int32_t, uint32_t) { return 0; }
-
-vantu_bool VANTU_CALL CommonAllocFullScreenFail(SCommonRec *, uint32_t, int32_t, uint32_t, uint32_t, uint32_t,
-                                                uint32_t, uint32_t, uint32_t) {
-    return 0;
-}
-
-vantu_bool VANTU_CALL CommonAllocBufferFail(SCommonRec *, uint32_t, int32_t, const SBitmapInfo *) { return 0; }
-
-vantu_bool VANTU_CALL CommonDeallocFail(SCommonRec *) { return 0; }
 
 } // extern "C"
