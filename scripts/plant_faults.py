@@ -11,6 +11,7 @@ script refuses to start when a fault's file has uncommitted changes).
 """
 import argparse
 import os
+import signal
 import subprocess
 import sys
 import tempfile
@@ -21,7 +22,7 @@ ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 # name, file, text to find (exactly once), its replacement
 FAULTS = [
     ("clip off by one", "src/common/clearcopy.cpp",
-     "if (rect.left >= boundWidth ||", "if (rect.left > boundWidth ||"),
+     "    if (rect.right > boundWidth) {", "    if (rect.right > boundWidth + 1) {"),
     ("keyed test on part of a pixel", "src/common/kernels/reference.cpp",
      "std::memcmp(srcRow + at, kTransparent.data(), P) != 0", "std::memcmp(srcRow + at, kTransparent.data(), 1) != 0"),
     ("wrong message text", "src/common/readiness.cpp",
@@ -103,6 +104,8 @@ def main():
     ap.add_argument("--fuzz-seconds", type=int, default=60)
     ap.add_argument("--list", action="store_true")
     args = ap.parse_args()
+    # An interrupted run still puts the planted file back (the finally below).
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit("interrupted"))
     faults = [f for f in FAULTS if not args.only or args.only in f[0]]
     if args.list:
         for f in faults:
