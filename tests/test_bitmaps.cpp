@@ -2,6 +2,7 @@
 // screen bitmap's protection, locking, and the surface hooks' state table.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <utility>
 #include <vector>
@@ -33,31 +34,39 @@ TEST_F(Bitmaps, PaletteLivesWhileAnyHolderHoldsIt) {
     SCommonPalette *palette = CommonInitPalette(record, nullptr, 0), *other = CommonInitPalette(record, nullptr, 0);
     SCommonBitmap *a = CommonInitBitmap(record, 2, 2), *b = CommonInitBitmap(record, 2, 2);
     SCommonBitmap *c = CommonInitBitmap(record, 1, 1), *screen = record->screenBitmap;
-    ASSERT_TRUE(palette && other && a && b && c);
     for (SCommonBitmap *x : {a, b, a}) // a again: not counted twice
         EXPECT_TRUE(CommonSetBitmapPalette(record, x, palette));
     // Replacing releases the old palette; null drops it.
     CommonSetBitmapPalette(record, c, other), CommonSetBitmapPalette(record, c, palette);
-    EXPECT_TRUE(CommonSetBitmapPalette(record, c, nullptr) && c->palette == nullptr);
-    EXPECT_TRUE(palette->header.refCount == 3 && other->header.refCount == 1);
+    EXPECT_TRUE(CommonSetBitmapPalette(record, c, nullptr));
+    EXPECT_EQ(c->palette, nullptr);
+    EXPECT_EQ(palette->header.refCount, 3);
+    EXPECT_EQ(other->header.refCount, 1);
     // What is no live palette record is stored but never counted or released.
     for (const SCommonHeader h : {SCommonHeader{sizeof(SCommonPalette) - 1, 5, nullptr},
                                   SCommonHeader{sizeof(SCommonPalette), 0, nullptr}, SCommonHeader{0, 1, nullptr}}) {
         SCommonPalette fake{h, {}, {}};
-        EXPECT_TRUE(CommonSetBitmapPalette(record, c, &fake) && std::exchange(c->palette, nullptr) == &fake);
+        EXPECT_TRUE(CommonSetBitmapPalette(record, c, &fake));
+        EXPECT_EQ(std::exchange(c->palette, nullptr), &fake);
         EXPECT_EQ(fake.header.refCount, h.refCount);
     }
     CommonDonePalette(record, other), CommonDonePalette(record, palette);
     EXPECT_EQ(Count(record->palettes), 1u);
     // A count the host raised keeps the bitmap's palette reference until its last Done.
     a->header.refCount = 2;
-    EXPECT_TRUE(CommonDoneBitmap(record, a) && a->palette == palette && palette->header.refCount == 2);
-    EXPECT_TRUE(CommonDoneBitmap(record, a) && CommonDoneBitmap(record, c));
+    EXPECT_TRUE(CommonDoneBitmap(record, a));
+    EXPECT_EQ(a->palette, palette);
+    EXPECT_EQ(palette->header.refCount, 2);
+    CommonDoneBitmap(record, a), CommonDoneBitmap(record, c);
     // b holds the last reference; giving it the same palette again keeps it alive.
-    EXPECT_TRUE(CommonSetBitmapPalette(record, b, palette) && palette->header.refCount == 1);
-    EXPECT_TRUE(CommonSetBitmapPalette(record, screen, palette) && !CommonDoneBitmap(record, screen));
-    EXPECT_TRUE(screen->header.refCount == 1 && screen->palette == palette);
-    EXPECT_TRUE(CommonDoneBitmap(record, b) && palette->header.refCount == 1);
+    EXPECT_TRUE(CommonSetBitmapPalette(record, b, palette));
+    EXPECT_EQ(palette->header.refCount, 1);
+    CommonSetBitmapPalette(record, screen, palette);
+    EXPECT_FALSE(CommonDoneBitmap(record, screen));
+    EXPECT_EQ(screen->header.refCount, 1);
+    EXPECT_EQ(screen->palette, palette);
+    EXPECT_TRUE(CommonDoneBitmap(record, b));
+    EXPECT_EQ(palette->header.refCount, 1);
     EXPECT_EQ(Count(record->bitmaps), 1u) << "only the screen bitmap";
 }
 
@@ -73,33 +82,45 @@ TEST_F(Bitmaps, AllocationHookStateTable) {
         MakeReady();
         record->allocated = c.allocated, record->readied = c.readied;
         SCommonBitmap *created[] = {CommonInitBitmap(record, 3, 3), CommonInitScreenBitmap(record)};
-        EXPECT_TRUE((created[0] != nullptr) == c.result && (created[1] != nullptr) == c.result);
+        EXPECT_EQ(created[0] != nullptr, c.result != 0);
+        EXPECT_EQ(created[1] != nullptr, c.result != 0);
         SCommonBitmap *plain = CommonBitmapInit(nullptr, record, 0, 5, 6), *screen = record->screenBitmap;
         SCommonBitmap *follows = CommonBitmapInit(nullptr, record, 1, 5, 6);
-        for (SCommonBitmap *b : {plain, follows, screen})
-            EXPECT_TRUE(CommonAllocBitmap(record, b) == c.result && (b->isAllocated != 0) == c.becomesAllocated);
+        for (SCommonBitmap *b : {plain, follows, screen}) {
+            EXPECT_EQ(CommonAllocBitmap(record, b), c.result);
+            EXPECT_EQ(b->isAllocated != 0, c.becomesAllocated);
+        }
         if (c.becomesAllocated) {
-            const SBitmapInfo &i = plain->info;
-            EXPECT_TRUE(i.width == 5 && follows->info.width == 4 && follows->info.height == 3);
-            EXPECT_TRUE(i.bitsPerPixel == 32 && i.formatOpaque1 == 7 && i.formatOpaque2 == 9 && i.pitch == 0);
-            EXPECT_TRUE(!plain->isInitialized && !follows->isInitialized && screen->isInitialized)
-                << "only the screen bitmap starts initialized";
+            const SBitmapInfo want{5, 6, 0, 7, 32, 0xFF0000, 0xFF00, 0xFF, 9, nullptr};
+            EXPECT_EQ(std::memcmp(&plain->info, &want, offsetof(SBitmapInfo, formatOpaque2) + 4), 0)
+                << "its size, the screen's format, no pitch";
+            EXPECT_EQ(plain->info.bits, nullptr);
+            EXPECT_EQ(follows->info.width, 4u) << "the screen's size";
+            EXPECT_EQ(follows->info.height, 3u);
+            EXPECT_EQ(plain->isInitialized + follows->isInitialized, 0);
+            EXPECT_EQ(screen->isInitialized, 1) << "only the screen bitmap starts initialized";
             EXPECT_EQ(CommonLockBitmap(record, plain), &plain->info);
             EXPECT_EQ(CommonLockBitmap(record, plain), nullptr) << "already locked";
-            EXPECT_TRUE(CommonUnlockBitmap(record, plain) && plain->isInitialized) << "the host may have drawn";
+            EXPECT_TRUE(CommonUnlockBitmap(record, plain));
+            EXPECT_EQ(plain->isInitialized, 1) << "the host may have drawn";
             EXPECT_FALSE(CommonUnlockBitmap(record, plain)) << "not locked";
             EXPECT_NE(CommonLockBitmap(record, plain), nullptr);
             record->screenInfo.width = 99;
-            EXPECT_TRUE(CommonAllocBitmap(record, follows) && follows->info.width == 4) << "allocated already";
+            EXPECT_TRUE(CommonAllocBitmap(record, follows));
+            EXPECT_EQ(follows->info.width, 4u) << "allocated already: unchanged";
             for (SCommonBitmap *b : {plain, follows, screen}) {
-                EXPECT_TRUE(CommonDeallocBitmap(record, b) && !b->isAllocated && !b->isInitialized);
+                EXPECT_TRUE(CommonDeallocBitmap(record, b));
+                EXPECT_EQ(b->isAllocated + b->isInitialized, 0);
                 EXPECT_EQ(b->info.bitsPerPixel + b->info.redMask, 0u);
             }
-            EXPECT_TRUE(plain->info.width == 5 && follows->info.width == 0) << "only its own size survives";
-            EXPECT_TRUE(CommonAllocBitmap(record, plain) && CommonLockBitmap(record, plain) == nullptr);
+            EXPECT_EQ(plain->info.width, 5u) << "its own size survives";
+            EXPECT_EQ(follows->info.width, 0u) << "the screen's does not";
+            EXPECT_TRUE(CommonAllocBitmap(record, plain));
+            EXPECT_EQ(CommonLockBitmap(record, plain), nullptr) << "the lock outlived the deallocation";
             EXPECT_TRUE(CommonUnlockBitmap(record, plain));
         } else {
-            EXPECT_TRUE(CommonLockBitmap(record, plain) == nullptr && !CommonUnlockBitmap(record, plain));
+            EXPECT_EQ(CommonLockBitmap(record, plain), nullptr);
+            EXPECT_FALSE(CommonUnlockBitmap(record, plain));
             EXPECT_TRUE(CommonDeallocBitmap(record, plain)) << "not allocated: still true";
         }
         for (SCommonBitmap *b : {plain, follows, created[0], created[1]})
@@ -110,14 +131,24 @@ TEST_F(Bitmaps, AllocationHookStateTable) {
 TEST_F(Bitmaps, MemoryBackedHooksObtainAndFreePixels) {
     MakeReady();
     SCommonBitmap *bitmap = CommonBitmapInit(nullptr, record, 0, 3, 2);
-    ASSERT_TRUE(CommonAllocBitmapMem(record, bitmap) && bitmap->info.bits != nullptr && bitmap->info.pitch == 12);
+    ASSERT_TRUE(CommonAllocBitmapMem(record, bitmap));
+    EXPECT_EQ(bitmap->info.pitch, 12u);
     const auto *first = static_cast<const uint8_t *>(bitmap->info.bits);
+    ASSERT_NE(first, nullptr);
     EXPECT_EQ(std::vector<uint8_t>(first, first + 24), std::vector<uint8_t>(24, 0));
-    EXPECT_TRUE(CommonAllocBitmapMem(record, bitmap) && bitmap->info.bits == first) << "allocated: the block stays";
-    EXPECT_TRUE(CommonDeallocBitmapMem(record, bitmap) && bitmap->info.bits == nullptr && bitmap->info.pitch == 0);
-    // A size that cannot be represented fails and leaves no pixels.
+    EXPECT_TRUE(CommonAllocBitmapMem(record, bitmap));
+    EXPECT_EQ(bitmap->info.bits, first) << "allocated: the block stays";
+    EXPECT_TRUE(CommonDeallocBitmapMem(record, bitmap));
+    EXPECT_EQ(bitmap->info.bits, nullptr);
+    EXPECT_EQ(bitmap->info.pitch, 0u);
+    // A size that cannot be represented, or reads negative, fails and leaves no pixels.
     SCommonBitmap *huge = CommonBitmapInit(nullptr, record, 0, INT32_MAX, INT32_MAX);
-    EXPECT_TRUE(!CommonAllocBitmapMem(record, huge) && huge->info.bits == nullptr);
+    SCommonBitmap *negative = CommonBitmapInit(nullptr, record, 0, -3, 2);
+    for (SCommonBitmap *b : {huge, negative}) {
+        EXPECT_FALSE(CommonAllocBitmapMem(record, b));
+        EXPECT_EQ(b->info.bits, nullptr);
+    }
+    CommonDoneBitmap(record, negative);
     // Done at the last reference of an allocated bitmap frees its pixels
     // through the deallocation hook (the sanitizer build sees a leak otherwise).
     record->DeallocBitmap = CommonDeallocBitmapMem;

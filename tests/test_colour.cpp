@@ -89,7 +89,8 @@ TEST(Colour, SelectionTouchesColourShiftOnlyForTheGenericConversion) {
         const SColourShift want = row.want == rgb ? SColourShift{got.redMask, 0x60, 0x60, got.redShift, -5, 7} : stale;
         EXPECT_TRUE(Same(got, want)) << row.bpp;
         CommonResetScreenColor(&rec);
-        EXPECT_TRUE(rec.GetScreenColor == CommonGetScreenColorFail && Same(rec.colourShift, {}));
+        EXPECT_EQ(rec.GetScreenColor, CommonGetScreenColorFail);
+        EXPECT_TRUE(Same(rec.colourShift, {}));
     }
 }
 

@@ -65,7 +65,8 @@ TEST_F(DrawLock, PresentAndSync) {
     for (const auto &c : cases) {
         SCOPED_TRACE(testing::Message() << c.drawing << int(c.readied) << int(c.hook));
         rec.readied = c.readied;
-        ASSERT_TRUE(!c.drawing || CommonDrawBegin(&rec) != nullptr);
+        if (c.drawing)
+            ASSERT_NE(CommonDrawBegin(&rec), nullptr);
         g_restoreResult = c.hook;
         EXPECT_EQ(CommonFlip(&rec), c.flip);
         EXPECT_EQ(CommonFlipToPrimary(&rec), c.flip);

@@ -31,10 +31,13 @@ TEST_F(Lifecycle, InitMakesPlaceholderMutexAndMessage) {
     SCommonRec *record = CommonInit(0x1234);
     ASSERT_NE(record, nullptr);
     EXPECT_STREQ(record->name, "<unknown> screen driver");
-    EXPECT_TRUE(record->header.refCount == 1 && record->hostHandle == 0x1234 && record->drawMutex != nullptr);
+    EXPECT_EQ(record->header.refCount, 1);
+    EXPECT_EQ(record->hostHandle, 0x1234u);
+    EXPECT_NE(record->drawMutex, nullptr);
     ASSERT_NE(record->screenBitmap, nullptr);
     EXPECT_TRUE(record->screenBitmap->isScreen);
-    EXPECT_TRUE(record->bitmaps.first == &record->screenBitmap->link && record->bitmaps.last == record->bitmaps.first);
+    EXPECT_EQ(record->bitmaps.first, &record->screenBitmap->link);
+    EXPECT_EQ(record->bitmaps.last, record->bitmaps.first);
     EXPECT_EQ(std::exchange(g_out, {}), Log{"dVANTU: Initializing: <unknown> screen driver (version: 2, build: 2)\n"});
     // Done deallocates through the slot before the finalizing message.
     record->Dealloc = RecordingDealloc;

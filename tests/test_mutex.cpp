@@ -39,7 +39,8 @@ WaitResult PollFromOtherThread(void *mutex, uint32_t timeoutMs) {
 
 TEST(Mutex, OwnershipIsCountedAndOwnerOnly) {
     EXPECT_EQ(MutexWait(nullptr, 0), WaitResult::Failed);
-    EXPECT_FALSE(MutexRelease(nullptr) || MutexClose(nullptr));
+    EXPECT_FALSE(MutexRelease(nullptr));
+    EXPECT_FALSE(MutexClose(nullptr));
     void *mutex = MutexCreate();
     ASSERT_NE(mutex, nullptr);
     EXPECT_FALSE(MutexRelease(mutex)) << "created unowned";

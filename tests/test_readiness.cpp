@@ -1,5 +1,5 @@
-// Allocation and readiness on a small test driver whose hooks hold the common
-// functions; messages and host callbacks go to one log so their order shows.
+// Allocation and readiness on a memory driver record; its messages and the
+// host's surface callbacks go to one log, so their order shows.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -13,7 +13,7 @@ namespace {
 
 using Log = std::vector<std::string>;
 Log g_log;
-bool g_failScreenOnce, g_hostAllocOk, g_hostDeallocOk;
+bool g_hostAllocOk, g_hostDeallocOk;
 
 void VANTU_CALL Capture(SCommonRec *, const char *text) {
     ASSERT_EQ(std::strncmp(text, "VANTU: ", 7), 0) << text;
@@ -22,17 +22,6 @@ void VANTU_CALL Capture(SCommonRec *, const char *text) {
 vantu_bool Host(const char *what, uint32_t ud, bool ok) { return g_log.push_back(what + std::to_string(ud) + "]"), ok; }
 vantu_bool VANTU_CALL HostAlloc(SCommonRec *, uint32_t ud) { return Host("[alloc ", ud, g_hostAllocOk); }
 vantu_bool VANTU_CALL HostDealloc(SCommonRec *, uint32_t ud) { return Host("[dealloc ", ud, g_hostDeallocOk); }
-
-// The concrete half: the buffer becomes the screen, readying follows.
-vantu_bool VANTU_CALL TestDoDeallocSurfaces(SCommonRec *r) {
-    return CommonDoDeallocSurfaces(r) && (r->screenInfo = SBitmapInfo{}, true);
-}
-vantu_bool VANTU_CALL TestDoAllocSurfaces(SCommonRec *r) {
-    if (std::exchange(g_failScreenOnce, false))
-        return 0;
-    r->screenInfo = r->bufferInfo;
-    return CommonDoAllocSurfaces(r) || (TestDoDeallocSurfaces(r), false);
-}
 
 const std::string kAlloc565 = "CommonAllocBuffer: 640x480x16 - 00abcdef\n";
 const std::string kAllocating = "Allocating (flags: 0000abcd, subdev: 0)\n";
@@ -43,21 +32,22 @@ const Log kUnreadyEnd = {"Deallocating all bitmaps\n", "All bitmaps deallocated\
 Log operator+(Log a, const Log &b) { return a.insert(a.end(), b.begin(), b.end()), a; }
 
 class Readiness : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
-        g_failScreenOnce = false, g_hostAllocOk = g_hostDeallocOk = true;
-        ASSERT_NE(rec = CommonInit(0), nullptr);
-        rec->Dealloc = CommonDealloc, rec->DoAlloc = CommonDoAlloc, rec->DoDealloc = CommonDoDealloc;
-        rec->DoAllocSurfaces = TestDoAllocSurfaces, rec->DoDeallocSurfaces = TestDoDeallocSurfaces;
-        rec->AllocScreenBitmap = rec->AllocBitmap = CommonAllocBitmap;
-        rec->DeallocScreenBitmap = rec->DeallocBitmap = CommonDeallocBitmap, rec->debugMsgFunc = Capture;
-        ASSERT_NE(bitmap = CommonInitBitmap(rec, 4, 4), nullptr);
+        g_hostAllocOk = g_hostDeallocOk = true;
+        ASSERT_NE(rec = VANTU_DLL_Init(0, nullptr), nullptr);
+        rec->SetDebugMsgFunc(rec, Capture);
+        ASSERT_NE(bitmap = rec->InitBitmap(rec, 4, 4), nullptr);
         g_log.clear();
     }
-    void TearDown() override { CommonDoneBitmap(rec, bitmap), CommonDone(rec); }
+    void TearDown() override {
+        rec->DoneBitmap(rec, bitmap);
+        rec->Done(rec);
+    }
+    // A description the driver never draws into: no pixel work follows.
     vantu_bool Alloc(uint32_t bpp, uint32_t red, uint32_t green, uint32_t blue, int32_t sub = 0) {
         const SBitmapInfo info{640, 480, 1280, 0, bpp, red, green, blue, 0, reinterpret_cast<void *>(0xABCDEF)};
-        return CommonAllocBuffer(rec, 0xABCD, sub, &info);
+        return rec->AllocBuffer(rec, 0xABCD, sub, &info);
     }
     Log Take() { return std::exchange(g_log, Log{}); }
     SCommonRec *rec = nullptr;
@@ -73,25 +63,38 @@ TEST_F(Readiness, LifeWithAndWithoutHostCallbacks) {
         const Log up = cb.allocSurfaces ? Log{"Allocating surfaces\n", "[alloc 7]", "Surfaces allocated\n"} : Log{};
         const Log down =
             cb.deallocSurfaces ? Log{"Deallocating surfaces\n", "[dealloc 7]", "Surfaces deallocated\n"} : Log{};
-        ASSERT_TRUE(CommonSetCallbacks(rec, &cb, nullptr) && Take().empty() && Alloc(16, 0xF800, 0x07E0, 0x001F));
+        ASSERT_TRUE(rec->SetCallbacks(rec, &cb, nullptr));
+        EXPECT_EQ(Take(), Log{});
+        ASSERT_TRUE(Alloc(16, 0xF800, 0x07E0, 0x001F));
         EXPECT_EQ(Take(), (Log{kAlloc565, kAllocating} + kReadying + up + Log{"Readied\n"}));
-        EXPECT_TRUE(rec->readied && rec->surfacesAllocated && rec->allocMode == 3 && bitmap->info.bitsPerPixel == 16);
+        EXPECT_EQ(rec->surfacesAllocated, 1);
+        EXPECT_EQ(rec->allocMode, 3u);
+        EXPECT_EQ(bitmap->info.bitsPerPixel, 16u);
         SCommonCallbacks old{};
-        EXPECT_TRUE(CommonSetCallbacks(rec, nullptr, &old) && CommonSetCallbacks(rec, &cb, nullptr));
-        EXPECT_TRUE(std::memcmp(&old, &cb, sizeof old) == 0 && Take() == down + up);
+        EXPECT_TRUE(rec->SetCallbacks(rec, nullptr, &old));
+        EXPECT_EQ(std::memcmp(&old, &cb, sizeof old), 0);
+        EXPECT_TRUE(rec->SetCallbacks(rec, &cb, nullptr));
+        EXPECT_EQ(Take(), down + up);
         const SBitmapInfo second{320, 200, 1280, 0, 32, 0xFF0000, 0xFF00, 0xFF, 0, reinterpret_cast<void *>(0x10)};
-        EXPECT_TRUE(CommonAllocBuffer(rec, 0x2, -1, &second) && CommonAllocWindow(rec, 0x2, -1, 99) &&
-                    CommonAllocFullScreen(rec, 0x2, -1, 1, 800, 600, 24, 2, 3));
+        EXPECT_TRUE(rec->AllocBuffer(rec, 0x2, -1, &second));
+        EXPECT_TRUE(CommonAllocWindow(rec, 0x2, -1, 99));
+        EXPECT_TRUE(CommonAllocFullScreen(rec, 0x2, -1, 1, 800, 600, 24, 2, 3));
         EXPECT_EQ(Take(), (Log{"CommonAllocBuffer: 320x200x32 - 00000010\n", "CommonAllocWindow\n",
                                "CommonAllocFullScreen: 800x600x24\n"}));
         // The last call's mode and arguments are kept; the screen, flags and conversion stay.
-        EXPECT_TRUE(rec->allocMode == 2 && rec->bufferInfo.width == 320 && rec->windowArg == 99);
-        EXPECT_TRUE(rec->fullScreenDepth == 24 && rec->screenInfo.width == 640 && rec->allocFlags == 0xABCD);
-        EXPECT_TRUE(rec->subDevice == 0 && rec->GetScreenColor == CommonGetScreenColor565);
-        ASSERT_TRUE(CommonDealloc(rec));
+        EXPECT_EQ(rec->allocMode, 2u);
+        EXPECT_EQ(rec->bufferInfo.width, 320u);
+        EXPECT_EQ(rec->windowArg, 99u);
+        EXPECT_EQ(rec->fullScreenDepth, 24u);
+        EXPECT_EQ(rec->screenInfo.width, 640u);
+        EXPECT_EQ(rec->allocFlags, 0xABCDu);
+        EXPECT_EQ(rec->subDevice, 0);
+        EXPECT_EQ(rec->GetScreenColor, CommonGetScreenColor565);
+        ASSERT_TRUE(rec->Dealloc(rec));
         EXPECT_EQ(Take(), Log{"Unreadying\n"} + down + kUnreadyEnd);
-        EXPECT_FALSE(rec->allocated || rec->readied || rec->surfacesAllocated || bitmap->isAllocated);
-        EXPECT_FALSE(rec->allocMode || rec->allocFlags || rec->screenInfo.bitsPerPixel || rec->bufferInfo.bits);
+        EXPECT_EQ(rec->allocated + rec->readied + rec->surfacesAllocated + bitmap->isAllocated, 0);
+        EXPECT_EQ(rec->allocMode + rec->allocFlags + rec->screenInfo.bitsPerPixel, 0u);
+        EXPECT_EQ(rec->bufferInfo.bits, nullptr);
         EXPECT_EQ(rec->GetScreenColor, CommonGetScreenColorFail);
     }
 }
@@ -102,38 +105,43 @@ TEST_F(Readiness, SubDeviceAboveTheHighestBecomesZero) {
         rec->numSubDevices = row.highest;
         ASSERT_TRUE(Alloc(16, 0xF800, 0x07E0, 0x001F, row.requested));
         EXPECT_EQ(Take().at(1), "Allocating (flags: 0000abcd, subdev: " + std::to_string(row.stored) + ")\n");
-        EXPECT_TRUE(CommonDealloc(rec) && !Take().empty());
+        EXPECT_TRUE(rec->Dealloc(rec));
+        Take();
     }
 }
 
-// A driver that cannot set up its screen, a host that refuses its surfaces,
-// a host that cannot let go; and what each failure leaves for the next step.
+// A host that refuses its surfaces, a host that cannot let go; and what each
+// failure leaves for the next step.
 TEST_F(Readiness, FailuresRollBackAndLeaveTheirAfterEffects) {
-    EXPECT_TRUE(CommonDealloc(rec) && !CommonDoAllocExtSurfaces(rec) && !CommonDoDeallocExtSurfaces(rec));
+    EXPECT_TRUE(rec->Dealloc(rec)) << "nothing allocated";
     EXPECT_EQ(Take(), Log{"CommonDealloc\n"});
-    g_failScreenOnce = true;
-    EXPECT_FALSE(Alloc(16, 0xF800, 0x07E0, 0x001F));
-    EXPECT_EQ(Take(), (Log{kAlloc565, kAllocating, "Deallocating\n", "CommonDealloc\n"}));
+    EXPECT_FALSE(CommonDoAllocExtSurfaces(rec)) << "not ready";
+    EXPECT_FALSE(CommonDoDeallocExtSurfaces(rec)) << "not ready";
 
     const SCommonCallbacks cb{HostAlloc, HostDealloc, 1};
-    CommonSetCallbacks(rec, &cb, nullptr), g_hostAllocOk = false;
+    rec->SetCallbacks(rec, &cb, nullptr), g_hostAllocOk = false;
     EXPECT_FALSE(Alloc(24, 0x0F00, 0x00F0, 0x000F));
     EXPECT_EQ(Take(), (Log{"CommonAllocBuffer: 640x480x24 - 00abcdef\n", kAllocating} + kReadying +
                        Log{"Allocating surfaces\n", "[alloc 1]", "Deallocating\n", "CommonDealloc\n"}));
-    EXPECT_FALSE(rec->allocated || rec->readied || rec->surfacesAllocated || !bitmap->isAllocated);
-    EXPECT_TRUE(rec->GetScreenColor == CommonGetScreenColorRGB && rec->colourShift.blueShift == -3);
+    EXPECT_EQ(rec->allocated + rec->readied + rec->surfacesAllocated, 0);
+    EXPECT_EQ(rec->screenBitmap, nullptr) << "the screen bitmap went again";
+    EXPECT_EQ(bitmap->isAllocated, 1) << "the other bitmaps keep the failed screen's format";
+    EXPECT_EQ(rec->GetScreenColor, CommonGetScreenColorRGB);
+    EXPECT_EQ(rec->colourShift.blueShift, -3);
     // The next readying skips the bitmap that is still allocated, and a fixed
     // choice leaves the generic data alone.
     g_hostAllocOk = true;
     ASSERT_TRUE(Alloc(16, 0xF800, 0x07E0, 0x001F));
-    EXPECT_TRUE(bitmap->info.bitsPerPixel == 24 && rec->colourShift.blueShift == -3);
+    EXPECT_EQ(bitmap->info.bitsPerPixel, 24u);
+    EXPECT_EQ(rec->colourShift.blueShift, -3);
     g_hostDeallocOk = false, Take();
-    EXPECT_FALSE(CommonDealloc(rec));
+    EXPECT_FALSE(rec->Dealloc(rec));
     EXPECT_EQ(Take(), (Log{"Unreadying\n", "Deallocating surfaces\n", "[dealloc 1]", "Unreadied\n", "Deallocating\n",
                            "CommonDealloc\n"}));
-    EXPECT_FALSE(rec->allocated || rec->readied || rec->surfacesAllocated || !bitmap->isAllocated)
-        << "not ready any more, but the bitmaps keep their surfaces";
-    EXPECT_TRUE(rec->GetScreenColor == CommonGetScreenColorFail && rec->colourShift.blueShift == 0);
+    EXPECT_EQ(rec->allocated + rec->readied + rec->surfacesAllocated, 0) << "not ready any more";
+    EXPECT_EQ(bitmap->isAllocated, 1) << "but the bitmaps keep their surfaces";
+    EXPECT_EQ(rec->GetScreenColor, CommonGetScreenColorFail);
+    EXPECT_EQ(rec->colourShift.blueShift, 0);
 }
 
 } // namespace
