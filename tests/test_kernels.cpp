@@ -25,19 +25,22 @@ const uint32_t kSeed = vantu::test::Seed("kernel", 0x5eed2024u);
 // How the transparent (all-zero) pixels of a keyed copy's source are spread.
 enum class Key { Opaque, Clear, Half, PartlyZeroBytes, Runs, kCount };
 
-// A surface of `rows` rows inside a buffer of random bytes, starting `offset`
-// bytes in, so rows start at any alignment; top-down or bottom-up (row 0 last
-// in memory, a negative pitch).
-struct Surface { std::vector<uint8_t> mem; size_t offset; ptrdiff_t pitch; uint8_t *Row0() { return &mem[offset]; } };
+// A surface of `rows` rows in an arena of random bytes (its guards included),
+// starting anywhere, so rows start at any alignment; top-down or bottom-up
+// (row 0 last in memory, a negative pitch).
+struct Surface {
+    vantu::test::Arena arena;
+    size_t row0;
+    ptrdiff_t pitch;
+    uint8_t *Row0() { return arena.Data() + row0; }
+};
 
 Surface MakeSurface(std::mt19937 &rng, size_t rowBytes, int32_t rows) {
-    const size_t stride = rowBytes + rng() % 40;
-    const size_t start = 1 + rng() % 64;
+    const size_t stride = rowBytes + rng() % 40, start = 1 + rng() % 64, last = stride * static_cast<size_t>(rows - 1);
     const bool bottomUp = (rng() & 1) != 0;
-    Surface s{std::vector<uint8_t>(start + stride * static_cast<size_t>(rows) + 64),
-              bottomUp ? start + stride * static_cast<size_t>(rows - 1) : start,
+    Surface s{vantu::test::Arena(start + last + rowBytes), bottomUp ? start + last : start,
               bottomUp ? -static_cast<ptrdiff_t>(stride) : static_cast<ptrdiff_t>(stride)};
-    for (uint8_t &b : s.mem)
+    for (uint8_t &b : s.arena.bytes)
         b = static_cast<uint8_t>(rng());
     return s;
 }
@@ -98,9 +101,9 @@ TEST_P(Kernels, MatchReferenceByteForByte) {
                     ref.copyKeyed[p](expect.Row0(), expect.pitch, src.Row0(), src.pitch, n, rows);
                     fast->copyKeyed[p](dst.Row0(), dst.pitch, src.Row0(), src.pitch, n, rows);
                 }
-                ASSERT_EQ(dst.mem, expect.mem) << fast->name << " op " << op << " pixel size " << p << " n " << n
+                ASSERT_EQ(dst.arena.bytes, expect.arena.bytes) << fast->name << " op " << op << " pixel size " << p << " n " << n
                     << " rows " << rows << " key " << static_cast<int>(key) << " pitch " << dst.pitch
-                    << " offset " << dst.offset << " seed " << kSeed;
+                    << " row 0 at " << dst.row0 << " seed " << kSeed;
             }
 }
 
