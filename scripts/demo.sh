@@ -9,7 +9,7 @@ cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh demo
 
 cmake --preset default
-cmake --build --preset default --parallel "$(nproc)" --target vantu-demo vantu_mem
+cmake --build --preset default --target vantu-demo vantu_mem
 
 out="$PWD/demo-out"
 images=$(build/default/demo/vantu-demo --out "$out")

@@ -1,22 +1,19 @@
 #!/usr/bin/env bash
-# Installs the Debian packages a build needs, only those that are missing.
+# Installs the Debian packages a build needs, only those that are missing,
+# after one `apt-get update`.
 #   install-deps.sh demo   what the demo needs
 #   install-deps.sh all    everything the full test run needs
 set -euo pipefail
 
-what=${1:-all}
 packages=(cmake ninja-build g++ make pkg-config libpng-dev libgtest-dev)
-if [ "$what" = all ]; then
+if [ "${1:-all}" = all ]; then
   packages+=(file binutils googletest gcc-multilib g++-multilib qemu-user-static
-             g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
-             clang libclang-rt-14-dev valgrind python3)
+             g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
+             clang libclang-rt-14-dev valgrind python3 wine64)
 fi
-# wine64 alone: no wine32, no recommended extras.
-extra=()
-[ "$what" = all ] && extra=(wine64)
 
 missing=()
-for p in "${packages[@]}" "${extra[@]}"; do
+for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
 done
 [ ${#missing[@]} -eq 0 ] && exit 0
@@ -31,7 +28,7 @@ export DEBIAN_FRONTEND=noninteractive
 want=()
 for p in "${missing[@]}"; do [ "$p" != wine64 ] && want+=("$p"); done
 [ ${#want[@]} -gt 0 ] && "${sudo[@]}" apt-get install -y "${want[@]}"
-for p in "${missing[@]}"; do
-  [ "$p" = wine64 ] && "${sudo[@]}" apt-get install -y --no-install-recommends wine64
-done
-exit 0
+# wine64 alone: no wine32 (this kernel runs no 32-bit programs) and no extras.
+if [[ " ${missing[*]} " == *" wine64 "* ]]; then
+  "${sudo[@]}" apt-get install -y --no-install-recommends wine64
+fi

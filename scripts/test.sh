@@ -1,39 +1,27 @@
 #!/usr/bin/env bash
-# Builds and runs every test suite: the default, sanitizer and 32-bit x86
-# (under qemu) builds, the Windows cross builds, the thread sanitizer, a
-# bounded fuzz run and valgrind. Installs missing packages first.
+# Builds and runs every test suite, one CMake workflow preset each (configure,
+# build, test; see CMakePresets.json), after installing what is missing.
+# Ends with "suites: N passed, M failed". JOBS sets the parallelism (default:
+# the number of processors) of every build and test run.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh all || exit 1
-jobs=$(nproc)
+export CMAKE_BUILD_PARALLEL_LEVEL=${JOBS:-$(nproc)}
+export CTEST_PARALLEL_LEVEL=$CMAKE_BUILD_PARALLEL_LEVEL
 
-passed=0
-failed=0
-failures=()
-step() {
-  local name=$1
-  shift
-  echo
-  echo "=== $name ==="
-  if "$@"; then
-    passed=$((passed + 1))
+presets=(default asan m32 mingw-i686 mingw-x64 tsan fuzz valgrind)
+passed=()
+failed=()
+for preset in "${presets[@]}"; do
+  printf '\n=== %s ===\n' "$preset"
+  if cmake --workflow --preset "$preset"; then
+    passed+=("$preset")
   else
-    failed=$((failed + 1))
-    failures+=("$name")
+    failed+=("$preset")
   fi
-}
-
-preset() {
-  cmake --preset "$1" && cmake --build --preset "$1" -j "$jobs" && ctest --preset "$1" -j "$jobs"
-}
-
-for p in default asan m32; do
-  step "$p" preset "$p"
 done
-[ -f scripts/windows.sh ] && step windows bash scripts/windows.sh
-[ -f scripts/sanitizers.sh ] && step sanitizers bash scripts/sanitizers.sh
 
 echo
-[ $failed -gt 0 ] && echo "failed: ${failures[*]}"
-echo "suites: $passed passed, $failed failed"
-[ $failed -eq 0 ]
+((${#failed[@]})) && echo "failed: ${failed[*]}"
+echo "suites: ${#passed[@]} passed, ${#failed[@]} failed"
+((${#failed[@]} == 0))
