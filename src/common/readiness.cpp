@@ -145,6 +145,12 @@ vantu_bool CommonDoDeallocSurfaces(SCommonRec *record) {
         CommonDeallocAllBitmaps(record);
         result = 1;
     }
+    // A host that installs callbacks from inside (SetCallbacks from its debug
+    // function or its deallocSurfaces) takes its surfaces up again, since the
+    // driver is still ready until here: they are let go again, so that none
+    // stay taken up by a driver that is no longer ready.
+    while (record->surfacesAllocated)
+        CommonDoDeallocExtSurfaces(record);
     CommonResetScreenColor(record);
     record->readied = 0;
     CommonDebugMsg(record, "Unreadied\n");
