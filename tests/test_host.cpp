@@ -280,7 +280,8 @@ void ScrollThroughASecondBitmap() {
 
 // A host that cannot let go of its surfaces keeps the screen bitmap through
 // Dealloc; the next AllocBuffer supersedes it (it stops describing the old
-// buffer) and Done frees it.
+// buffer) and Done frees it. A Done that finds it kept so and leaves the
+// record alive leaves no screen to describe.
 void ScreenKeptByARefusedUnreadying() {
     HostBuffer buffer(4, 4, 32, 0xFF0000, 0xFF00, 0xFF);
     SCommonRec *r = DriverInit()(0, nullptr);
@@ -293,7 +294,12 @@ void ScreenKeptByARefusedUnreadying() {
     gHost.freeOk = true;
     ASSERT_TRUE(r->AllocBuffer(r, 0, 0, &buffer.info));
     EXPECT_TRUE(r->screenBitmap != kept && kept->info.bits == nullptr);
+    gHost.freeOk = false, r->header.refCount = 2;
     EXPECT_TRUE(r->Done(r));
+    EXPECT_TRUE(!r->screenBitmap && !r->screenInfo.bits && !r->screenInfo.width && !r->screenInfo.height);
+    SCommonBitmap *const sized = r->InitScreenBitmap(r);
+    EXPECT_EQ(sized->info.width, 0u) << "no screen to take the size of";
+    EXPECT_TRUE(r->DoneBitmap(r, sized) && r->Done(r));
 }
 
 TEST_F(Host, CarelessHosts) {
