@@ -80,7 +80,7 @@ inline uint8_t *ModelPixel(const SBitmapInfo &info, int64_t x, int64_t y) {
 // 1- to 4-byte pixels take the low bytes of `pixel` (little-endian machines).
 inline void ModelClear(const SBitmapInfo &info, uint32_t pixel) {
     const uint32_t p = info.bitsPerPixel / 8;
-    if (p < 1 || p > 4)
+    if (p < 1 || p > 4 || static_cast<int32_t>(info.width) <= 0) // no rows walked for no pixels
         return;
     for (int64_t y = 0; y < static_cast<int32_t>(info.height); ++y)
         for (int64_t x = 0; x < static_cast<int32_t>(info.width); ++x)
@@ -104,6 +104,8 @@ inline void ModelCopy(const SBitmapInfo &dst, const SBitmapInfo &src, int32_t sx
                                           static_cast<int32_t>(dst.width) - int64_t{dx}});
     const int64_t v1 = std::min<int64_t>({height, static_cast<int32_t>(src.height) - int64_t{sy},
                                           static_cast<int32_t>(dst.height) - int64_t{dy}});
+    if (u0 >= u1)
+        return;
     std::vector<uint8_t> temporary;
     for (int64_t v = v0; v < v1; ++v)
         for (int64_t u = u0; u < u1; ++u) {

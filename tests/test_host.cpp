@@ -143,8 +143,9 @@ TEST_F(Host, ScreenIsTheHostsBufferForEachFormat) {
 // outside a buffer or freed memory twice. The sanitizer build checks the
 // memory; the expectations check the results.
 SCommonRec *gReentered = nullptr;
+const char *gClearAt = "ing surfaces"; // "Allocating surfaces", "Deallocating surfaces"
 void VANTU_CALL ClearCallbacksOnSurfaces(SCommonRec *r, const char *text) {
-    if (std::strstr(text, "ing surfaces") != nullptr) // "Allocating surfaces", "Deallocating surfaces"
+    if (std::strstr(text, gClearAt) != nullptr)
         gReentered = r, r->SetCallbacks(r, nullptr, nullptr);
 }
 
@@ -204,7 +205,10 @@ void PlaceholderKeptByARaisedCount() {
 void CallbacksClearedByTheDebugFunction() {
     HostBuffer buffer(4, 4, 32, 0xFF0000, 0xFF00, 0xFF);
     gHost = {0, true, true};
-    for (const bool atAlloc : {true, false}) {
+    // Cleared between a callback's message and its call, or while unreadying
+    // walks the bitmaps, when the driver is still ready.
+    for (const auto [atAlloc, at] : {std::pair{true, "ing surfaces"}, {false, "ing surfaces"}, {false, "all bitmaps"}}) {
+        gClearAt = at;
         SCommonRec *r = DriverInit()(0, nullptr);
         ASSERT_TRUE(r->SetCallbacks(r, &kCallbacks, nullptr));
         r->SetDebugMsgFunc(r, atAlloc ? ClearCallbacksOnSurfaces : nullptr);
@@ -212,7 +216,8 @@ void CallbacksClearedByTheDebugFunction() {
         r->SetDebugMsgFunc(r, ClearCallbacksOnSurfaces);
         EXPECT_TRUE(r->Dealloc(r));
         EXPECT_EQ(gReentered, r);
-        EXPECT_EQ(gHost.calls, atAlloc ? 0 : 1) << "a cleared callback is not called";
+        EXPECT_EQ(gHost.calls, atAlloc ? 0 : at[0] == 'i' ? 1 : 2) << "a cleared callback is not called";
+        EXPECT_FALSE(r->surfacesAllocated) << "not taken up again by a driver that is no longer ready";
         EXPECT_TRUE(r->Done(r));
         gHost.calls = 0, gReentered = nullptr;
     }
@@ -275,7 +280,8 @@ void ScrollThroughASecondBitmap() {
 
 // A host that cannot let go of its surfaces keeps the screen bitmap through
 // Dealloc; the next AllocBuffer supersedes it (it stops describing the old
-// buffer) and Done frees it.
+// buffer) and Done frees it. A Done that finds it kept so and leaves the
+// record alive leaves no screen to describe.
 void ScreenKeptByARefusedUnreadying() {
     HostBuffer buffer(4, 4, 32, 0xFF0000, 0xFF00, 0xFF);
     SCommonRec *r = DriverInit()(0, nullptr);
@@ -288,7 +294,12 @@ void ScreenKeptByARefusedUnreadying() {
     gHost.freeOk = true;
     ASSERT_TRUE(r->AllocBuffer(r, 0, 0, &buffer.info));
     EXPECT_TRUE(r->screenBitmap != kept && kept->info.bits == nullptr);
+    gHost.freeOk = false, r->header.refCount = 2;
     EXPECT_TRUE(r->Done(r));
+    EXPECT_TRUE(!r->screenBitmap && !r->screenInfo.bits && !r->screenInfo.width && !r->screenInfo.height);
+    SCommonBitmap *const sized = r->InitScreenBitmap(r);
+    EXPECT_EQ(sized->info.width, 0u) << "no screen to take the size of";
+    EXPECT_TRUE(r->DoneBitmap(r, sized) && r->Done(r));
 }
 
 TEST_F(Host, CarelessHosts) {

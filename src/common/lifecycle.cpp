@@ -160,7 +160,11 @@ vantu_bool CommonDoDone(SCommonRec *record) {
         vantu::platform::MutexClose(record->drawMutex);
     record->hostHandle = 0;
     record->drawMutex = nullptr;
+    // A screen the host could not let go of (its deallocSurfaces refused) is
+    // given up here; a record that lives on (the host raised its count) has
+    // no screen left to describe.
     CommonReleaseScreenBitmap(record);
+    record->screenInfo = SBitmapInfo{};
     CommonDebugMsg(record, "Finalizing: %s\n", record->name);
     return 1;
 }

@@ -145,6 +145,14 @@ vantu_bool CommonDoDeallocSurfaces(SCommonRec *record) {
         CommonDeallocAllBitmaps(record);
         result = 1;
     }
+    // A host that installs callbacks from inside (SetCallbacks from its debug
+    // function or its deallocSurfaces) takes its surfaces up again, since the
+    // driver is still ready until here: they are let go once more, and
+    // whatever the host does in that call, none stay taken up by a driver that
+    // is no longer ready.
+    if (record->surfacesAllocated)
+        CommonDoDeallocExtSurfaces(record);
+    record->surfacesAllocated = 0;
     CommonResetScreenColor(record);
     record->readied = 0;
     CommonDebugMsg(record, "Unreadied\n");
