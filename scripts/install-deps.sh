@@ -9,7 +9,7 @@ packages=(cmake ninja-build g++ make pkg-config libpng-dev libgtest-dev)
 if [ "$what" = all ]; then
   packages+=(file binutils googletest gcc-multilib g++-multilib qemu-user-static
              g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
-             clang libclang-rt-14-dev valgrind python3)
+             clang libclang-rt-14-dev valgrind python3 unzip)
 fi
 # wine64 alone: no wine32, no recommended extras.
 extra=()

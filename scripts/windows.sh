@@ -1,9 +1,13 @@
 #!/usr/bin/env bash
 # Windows builds, cross-compiled with mingw-w64:
 #   mingw-i686  "VANTU MEM.dll" for 32-bit Windows; its exports, imports and
-#               return conventions are checked from the module's headers.
+#               return conventions are checked from the module's headers, and
+#               the DLL itself runs the host suite through the test PE loader
+#               (tests/pe32) under qemu-i386-static.
 #   mingw-x64   the same sources for 64-bit Windows; the module is checked the
-#               same way and the test programs run under wine64.
+#               same way and the test programs run under wine64, also with
+#               the kernels capped at each level.
+# Both modules are checked for alignment-checking vector moves on the stack.
 # A machine where wine cannot start still gets the builds and the module checks.
 # Exits non-zero when a build or a check fails.
 set -euo pipefail
