@@ -196,7 +196,7 @@ SEEDS = {
     + reenter(1) + [DONE_RECORD] + init_bitmap(5, 5),
 }
 
-# Findings, each run before the bounded fuzz run of scripts/sanitizers.sh.
+# Findings, each run before the bounded fuzz run of the fuzz preset.
 REGRESSIONS = {
     # SetCallbacks from the debug function while unreadying, at "Deallocating surfaces" and at
     # "Deallocating all bitmaps", once took the host's surfaces up again on a driver no longer ready.

@@ -9,7 +9,7 @@ packages=(cmake ninja-build g++ make pkg-config libpng-dev libgtest-dev)
 if [ "${1:-all}" = all ]; then
   packages+=(file binutils googletest gcc-multilib g++-multilib qemu-user-static
              g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
-             clang libclang-rt-14-dev valgrind python3 wine64)
+             clang libclang-rt-14-dev valgrind python3 unzip wine64)
 fi
 
 missing=()

@@ -14,30 +14,13 @@
 #include <utility>
 #include <vector>
 
-#if defined(_WIN32)
-#include <windows.h>
-#else
-#include <dlfcn.h>
-#endif
+#include "host_module.h"
 
 namespace {
 
 using Log = std::vector<std::string>;
 Log gLog;
 void VANTU_CALL LogText(SCommonRec *, const char *text) { gLog.emplace_back(text); }
-
-VantuDllInitFunc DriverInit() {
-#if defined(_WIN32)
-    static const HMODULE module = LoadLibraryA(VANTU_MEM_PATH);
-    const FARPROC symbol = module ? GetProcAddress(module, "VANTU_DLL_Init") : nullptr;
-#else
-    static void *const module = dlopen(VANTU_MEM_PATH, RTLD_NOW | RTLD_LOCAL);
-    void *const symbol = module ? dlsym(module, "VANTU_DLL_Init") : nullptr;
-#endif
-    VantuDllInitFunc found = nullptr;
-    std::memcpy(&found, &symbol, sizeof found); // null stays null
-    return found;
-}
 
 // A host buffer whose rows end in 6 guard bytes after the pixels.
 constexpr uint8_t kGuard = 0xA5;
@@ -68,7 +51,7 @@ vantu_bool VANTU_CALL HostDealloc(SCommonRec *, uint32_t ud) { return ++gHost.ca
 const SCommonCallbacks kCallbacks = {HostAlloc, HostDealloc, kUserData};
 
 class Host : public ::testing::Test {
-    void SetUp() override { ASSERT_NE(DriverInit(), nullptr) << "cannot load " << VANTU_MEM_PATH; }
+    void SetUp() override { ASSERT_NE(DriverInit(), nullptr) << "cannot load " << HostModule::HostLibraryPath(); }
 };
 
 TEST_F(Host, TypicalLifeSendsTheMessagesInOrder) {

@@ -3,17 +3,21 @@
 # is removed afterwards, with a time limit on every wine call. Exits with the
 # program's status, or 77 (a skip for ctest) when wine cannot start here.
 #
-# Usage: run_wine.sh [--timeout SECONDS] PROGRAM.exe [ARGS...]
+# With --simd-levels "LEVEL ...", the program runs once per level with
+# VANTU_SIMD set to it, all in the same prefix, and fails if any run fails.
+#
+# Usage: run_wine.sh [--timeout SECONDS] [--simd-levels LEVELS] PROGRAM.exe [ARGS...]
 # Environment: VANTU_WINE (wine64 binary), VANTU_WINESERVER (wineserver binary).
 set -uo pipefail
 
 limit=600
-if [[ ${1:-} == --timeout ]]; then
-  limit=$2
+levels=
+while [[ ${1:-} == --timeout || ${1:-} == --simd-levels ]]; do
+  [[ $1 == --timeout ]] && limit=$2 || levels=$2
   shift 2
-fi
+done
 if [[ $# -lt 1 ]]; then
-  echo "usage: $0 [--timeout SECONDS] PROGRAM.exe [ARGS...]" >&2
+  echo "usage: $0 [--timeout SECONDS] [--simd-levels LEVELS] PROGRAM.exe [ARGS...]" >&2
   exit 2
 fi
 
@@ -56,9 +60,25 @@ if ! timeout 180 "$wine" wineboot --init >"$prefix/boot.log" 2>&1; then
   exit 77
 fi
 
-timeout --kill-after=10 "$limit" "$wine" "$@"
-status=$?
-if [[ $status -eq 124 || $status -eq 137 ]]; then
-  echo "FAIL: $(basename "$1") did not finish within $limit seconds"
+run() {
+  timeout --kill-after=10 "$limit" "$wine" "$@"
+  local status=$?
+  if [[ $status -eq 124 || $status -eq 137 ]]; then
+    echo "FAIL: $(basename "$1") did not finish within $limit seconds"
+  fi
+  return $status
+}
+
+if [[ -z $levels ]]; then
+  run "$@"
+  exit $?
 fi
-exit $status
+failed=()
+for level in $levels; do
+  echo "--- VANTU_SIMD=$level ---"
+  VANTU_SIMD=$level run "$@" || failed+=("$level")
+done
+if ((${#failed[@]})); then
+  echo "FAIL: $(basename "$1") failed at VANTU_SIMD=${failed[*]}"
+  exit 1
+fi
