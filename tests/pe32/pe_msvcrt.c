@@ -110,6 +110,7 @@ static void *msvcrt_calloc(size_t count, size_t size) { KEEPING_ERRNO(void *, ca
 static void *msvcrt_realloc(void *block, size_t size) { KEEPING_ERRNO(void *, realloc(block, size)); }
 static void msvcrt_free(void *block) { free(block); }
 static void *msvcrt_memcpy(void *to, const void *from, size_t size) { return memcpy(to, from, size); }
+static void *msvcrt_memmove(void *to, const void *from, size_t size) { return memmove(to, from, size); }
 static void *msvcrt_memset(void *to, int value, size_t size) { return memset(to, value, size); }
 static size_t msvcrt_strlen(const char *s) { return strlen(s); }
 static int msvcrt_strcmp(const char *a, const char *b) { return strcmp(a, b); }
@@ -327,6 +328,7 @@ static const struct pe_shim kMsvcrt[] = {
     {"localeconv", (void *)msvcrt_localeconv},
     {"malloc", (void *)msvcrt_malloc},
     {"memcpy", (void *)msvcrt_memcpy},
+    {"memmove", (void *)msvcrt_memmove},
     {"memset", (void *)msvcrt_memset},
     {"realloc", (void *)msvcrt_realloc},
     {"setlocale", (void *)msvcrt_setlocale},
