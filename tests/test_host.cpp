@@ -1,23 +1,32 @@
-// The built memory driver as a host sees it: loaded at run time, the record
-// from its one export, everything through the slots, the screen over a host buffer.
+// The built memory driver as a host sees it: loaded at run time (host_module.h:
+// the Linux library, the Windows DLL, or the 32-bit DLL through the test PE
+// loader), the record from its one export, everything through the slots.
 #include <vantu/driver.h>
 
 #include <gtest/gtest.h>
 
-#include "support.h"
-
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
+#if defined(__linux__) && !defined(VANTU_HOST_PE_LOADER)
+#include <sys/syscall.h>
+#include <unistd.h>
+#endif
+
 #include "host_module.h"
+#include "support.h"
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
 using Log = std::vector<std::string>;
 Log gLog;
 void VANTU_CALL LogText(SCommonRec *, const char *text) { gLog.emplace_back(text); }
@@ -44,14 +53,32 @@ struct HostBuffer {
 };
 
 // Host surface callbacks; a wrong userData makes them fail.
-struct { int calls; bool allocOk, freeOk; } gHost;
+struct {
+    int calls;
+    bool allocOk, freeOk;
+} gHost;
 constexpr uint32_t kUserData = 0xC0FFEE;
 vantu_bool VANTU_CALL HostAlloc(SCommonRec *, uint32_t ud) { return ++gHost.calls, ud == kUserData && gHost.allocOk; }
 vantu_bool VANTU_CALL HostDealloc(SCommonRec *, uint32_t ud) { return ++gHost.calls, ud == kUserData && gHost.freeOk; }
 const SCommonCallbacks kCallbacks = {HostAlloc, HostDealloc, kUserData};
 
+// A bitmap of `r` over host memory that `info` describes, initialized without a write.
+SCommonBitmap *HostBitmap(SCommonRec *r, const SBitmapInfo &info) {
+    SCommonBitmap *b = r->InitBitmap(r, int32_t(info.width), int32_t(info.height));
+    SBitmapInfo *mine = r->LockBitmap(r, b);
+    mine->pitch = info.pitch, mine->bits = info.bits;
+    r->UnlockBitmap(r, b);
+    return b;
+}
+
 class Host : public ::testing::Test {
-    void SetUp() override { ASSERT_NE(DriverInit(), nullptr) << "cannot load " << HostModule::HostLibraryPath(); }
+  protected:
+    void SetUp() override {
+        ASSERT_NE(DriverInit(), nullptr) << "cannot load " << HostModule::HostLibraryPath();
+        r = DriverInit()(0, nullptr);
+    }
+    void TearDown() override { EXPECT_TRUE(r->Done(r)); }
+    SCommonRec *r = nullptr;
 };
 
 TEST_F(Host, TypicalLifeSendsTheMessagesInOrder) {
@@ -74,20 +101,21 @@ TEST_F(Host, TypicalLifeSendsTheMessagesInOrder) {
             for (const std::string &line : part)
                 if (line[0] != '?' || callbacks)
                     want.push_back("VANTU: " + line.substr(line[0] == '?' ? 1 : 0));
-
-        SCommonRec *r = DriverInit()(0x1234, LogText);
-        ASSERT_NE(r, nullptr);
-        EXPECT_FALSE(r->AllocWindow(r, 0, 0, 0) || r->AllocFullScreen(r, 0, 0, 0, 640, 480, 16, 0, 0));
-        EXPECT_TRUE(!callbacks || r->SetCallbacks(r, &kCallbacks, nullptr));
-        ASSERT_TRUE(r->AllocBuffer(r, 0x12, 5, &first.info)); // sub-device 5 is above numSubDevices: 0
-        EXPECT_TRUE(r->Dealloc(r));
-        ASSERT_TRUE(r->AllocBuffer(r, 0, -1, &second.info));
-        EXPECT_TRUE(r->Done(r)); // still allocated: Done deallocates first
+        SCommonRec *own = DriverInit()(0x1234, LogText);
+        EXPECT_FALSE(own->AllocWindow(own, 0, 0, 0));
+        EXPECT_FALSE(own->AllocFullScreen(own, 0, 0, 0, 640, 480, 16, 0, 0));
+        if (callbacks)
+            EXPECT_TRUE(own->SetCallbacks(own, &kCallbacks, nullptr));
+        ASSERT_TRUE(own->AllocBuffer(own, 0x12, 5, &first.info)); // sub-device 5 is above numSubDevices: 0
+        EXPECT_TRUE(own->Dealloc(own));
+        ASSERT_TRUE(own->AllocBuffer(own, 0, -1, &second.info));
+        EXPECT_TRUE(own->Done(own)); // still allocated: Done deallocates first
         EXPECT_EQ(gLog, want);
         EXPECT_EQ(gHost.calls, callbacks ? 4 : 0);
     }
 }
 
+// One record through every format in turn: each Dealloc must leave it ready for the next.
 TEST_F(Host, ScreenIsTheHostsBufferForEachFormat) {
     std::pair<HostBuffer, uint32_t> cases[] = { // each with the pixel value of full red on it
         {HostBuffer(5, 3, 16, 0x7C00, 0x03E0, 0x001F), 0x7C00},
@@ -95,17 +123,14 @@ TEST_F(Host, ScreenIsTheHostsBufferForEachFormat) {
         {HostBuffer(4, 4, 32, 0xFF0000, 0xFF00, 0xFF), 0xFE0000},
         {HostBuffer(6, 3, 32, 0x3FF00000, 0xFFC00, 0x3FF), 0x3F800000},
     };
-    SCommonRec *r = DriverInit()(0, LogText);
-    ASSERT_NE(r, nullptr);
     SCommonBitmap *const placeholder = r->screenBitmap;
-    // One record through every format in turn: each Dealloc must leave it ready for the next.
     for (auto &[buffer, red] : cases) {
         SCOPED_TRACE(::testing::Message() << "red " << std::hex << red);
         const SBitmapInfo &desc = buffer.info;
         ASSERT_TRUE(r->AllocBuffer(r, 0, 0, &desc));
         SCommonBitmap *screen = r->screenBitmap;
-        ASSERT_TRUE(screen != nullptr && screen != placeholder);
-        EXPECT_TRUE(screen->info.bits == desc.bits && !std::memcmp(&screen->info, &desc, offsetof(SBitmapInfo, formatOpaque2) + sizeof(uint32_t)));
+        EXPECT_EQ(screen->info.bits, desc.bits);
+        EXPECT_EQ(std::memcmp(&screen->info, &desc, offsetof(SBitmapInfo, formatOpaque2) + sizeof(uint32_t)), 0);
         EXPECT_EQ(r->GetScreenColor(r, screen, 0x7F), red);
         const uint32_t value = r->GetScreenColor(r, screen, 0x102030);
         ASSERT_TRUE(r->ClearBitmap(r, screen, value));
@@ -116,46 +141,190 @@ TEST_F(Host, ScreenIsTheHostsBufferForEachFormat) {
                 ASSERT_EQ(buffer.memory[y * desc.pitch + i], kGuard) << "row " << y << " byte " << i;
         }
         EXPECT_TRUE(r->Dealloc(r));
-        EXPECT_TRUE(!r->screenBitmap && r->bitmaps.first == &placeholder->link && !placeholder->link.next)
-            << "the released screen is gone, only the placeholder is left";
+        EXPECT_EQ(r->screenBitmap, nullptr);
+        EXPECT_EQ(r->bitmaps.first, &placeholder->link) << "the released screen is gone";
+        EXPECT_EQ(r->bitmaps.last, &placeholder->link);
     }
-    EXPECT_TRUE(r->Done(r));
 }
 
-// Careless hosts, one named case each: what once crashed the driver, wrote
+// Clipped opaque and keyed copies at every pixel size, rows long enough for
+// every vector loop, against the plain model; the guards must survive.
+TEST_F(Host, CopiesAtEveryPixelSize) {
+    using namespace vantu::test;
+    for (const uint32_t bpp : {8u, 16u, 24u, 32u}) {
+        SCOPED_TRACE(::testing::Message() << bpp << " bits per pixel");
+        const uint32_t p = bpp / 8;
+        Arena arena(Extent(100 * p + 3, 9, 100 * p + 3) + Extent(70 * p, 5, 70 * p)), model(arena.Size());
+        for (size_t i = 0; i < arena.Size(); ++i) // every third byte 0: transparent pixels and partly-zero ones
+            arena.Data()[i] = uint8_t(i % 3 == 0 ? 0 : 1 + i * 7);
+        const SBitmapInfo screen = Describe(arena, 0, 100, 9, bpp, 100 * p + 3, bpp == 16);
+        const SBitmapInfo sprite = Describe(arena, Extent(100 * p + 3, 9, 100 * p + 3), 70, 5, bpp, 70 * p, bpp == 24);
+        ASSERT_TRUE(r->AllocBuffer(r, 0, 0, &screen));
+        SCommonBitmap *const bmp = HostBitmap(r, sprite);
+        EXPECT_EQ(bmp->info.bitsPerPixel, bpp) << "the bitmap takes the screen's format";
+        model.bytes = arena.bytes;
+        ASSERT_TRUE(r->ClearBitmap(r, r->screenBitmap, 0x5A3C1E));
+        ModelClear(Rebase(screen, arena, model), 0x5A3C1E);
+        const struct { int32_t sx, sy, dx, dy, w, h; bool keyed; } copies[] = {
+            {3, 1, -2, 6, 60, 4, false}, // cut left and bottom
+            {0, 0, 67, -2, 0, 0, true},  // the source's size, cut right and top
+            {1, 0, 5, 0, 70, 1, true},   // one row, cut by the source's right edge
+        };
+        for (const auto &c : copies) {
+            ASSERT_TRUE(r->CopyBitmap(r, r->screenBitmap, bmp, c.sx, c.sy, c.dx, c.dy, c.w, c.h, c.keyed));
+            ModelCopy(Rebase(screen, arena, model), Rebase(sprite, arena, model), c.sx, c.sy, c.dx, c.dy, c.w, c.h,
+                      c.keyed);
+            ASSERT_EQ(arena.bytes, model.bytes) << "copy to " << c.dx << "," << c.dy;
+        }
+        EXPECT_TRUE(r->DoneBitmap(r, bmp));
+        EXPECT_TRUE(r->Dealloc(r));
+    }
+}
+
+TEST_F(Host, PalettesAndBitmapsCountTheirReferences) {
+    std::vector<uint8_t> pixels(16 * 4);
+    const SBitmapInfo desc{16, 4, 16, 0, 8, 0, 0, 0, 0, pixels.data()};
+    ASSERT_TRUE(r->AllocBuffer(r, 0, 0, &desc));
+    const uint32_t colours[] = {0x000000, 0x7F0000, 0x00007F, 0x404040};
+    SCommonPalette *const palette = r->InitPalette(r, colours, 4);
+    SCommonBitmap *const bitmap = r->InitBitmap(r, 8, 8);
+    EXPECT_EQ(palette->entries[4], 0u);
+    ASSERT_TRUE(r->SetBitmapPalette(r, bitmap, palette));
+    ASSERT_TRUE(r->SetBitmapPalette(r, bitmap, palette));
+    EXPECT_EQ(palette->header.refCount, 2) << "the creator and the bitmap, once";
+    EXPECT_EQ(r->GetScreenColor(r, bitmap, 0x3F4241), 3u) << "the nearest entry of the bitmap's palette";
+    EXPECT_TRUE(r->DonePalette(r, palette));
+    bitmap->header.refCount++; // a second holder of the bitmap
+    EXPECT_TRUE(r->DoneBitmap(r, bitmap));
+    EXPECT_EQ(palette->header.refCount, 1) << "the palette goes only with the bitmap's last reference";
+    EXPECT_TRUE(r->DoneBitmap(r, bitmap));
+    EXPECT_EQ(r->palettes.first, nullptr) << "the last reference freed the palette";
+    EXPECT_FALSE(r->DoneBitmap(r, r->screenBitmap)) << "the screen bitmap is the driver's";
+}
+
+TEST_F(Host, DrawingIsBracketedAndNotPresentedMidway) {
+    std::vector<uint32_t> pixels(4 * 4);
+    const SBitmapInfo desc{4, 4, 16, 0, 32, 0xFF0000, 0xFF00, 0xFF, 0, pixels.data()};
+    ASSERT_TRUE(r->AllocBuffer(r, 0, 0, &desc));
+    EXPECT_FALSE(r->DrawEnd(r)) << "DrawEnd without DrawBegin";
+    ASSERT_EQ(r->DrawBegin(r), &r->version);
+    EXPECT_EQ(r->DrawBegin(r), nullptr) << "already drawing";
+    EXPECT_FALSE(r->Flip(r));
+    EXPECT_FALSE(r->FlipToPrimary(r));
+    EXPECT_FALSE(r->Sync(r));
+    EXPECT_TRUE(r->DrawEnd(r));
+    EXPECT_TRUE(r->Sync(r));
+    EXPECT_TRUE(r->Dealloc(r));
+    EXPECT_TRUE(r->Flip(r)) << "not ready: Flip still succeeds";
+    EXPECT_FALSE(r->Sync(r)) << "and Sync does not";
+}
+
+// DrawBegin tests its flag, calls RestoreLostSurfaces, then waits for the
+// mutex. A hook that holds a second thread at that point, until released,
+// lets it pass the flag test while the first thread draws.
+std::thread::id gFirst;
+std::atomic<bool> gArrived, gReleased;
+RestoreLostSurfacesFunc gRestore;
+vantu_bool VANTU_CALL HoldSecondDrawer(SCommonRec *record) {
+    if (std::this_thread::get_id() != gFirst) {
+        gArrived = true;
+        while (!gReleased)
+            std::this_thread::yield();
+    }
+    return gRestore(record);
+}
+
+// A second drawer passes the flag test while the first draws; the first
+// either ends within 300 ms or keeps drawing past the 10-second wait.
+void SecondDrawer(SCommonRec *r, bool firstEnds) {
+    gFirst = std::this_thread::get_id(), gArrived = gReleased = false;
+    gRestore = std::exchange(r->RestoreLostSurfaces, HoldSecondDrawer);
+    void *second = nullptr;
+    Clock::time_point returned;
+    std::thread drawer([&] {
+        if ((second = r->DrawBegin(r)) != nullptr)
+            r->DrawEnd(r);
+        returned = Clock::now();
+    });
+    while (!gArrived)
+        std::this_thread::yield();
+    ASSERT_EQ(r->DrawBegin(r), &r->version);
+    gReleased = true;
+    const Clock::time_point released = Clock::now();
+    if (firstEnds) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        const Clock::time_point ended = Clock::now();
+        EXPECT_TRUE(r->DrawEnd(r));
+        drawer.join();
+        EXPECT_EQ(second, &r->version);
+        EXPECT_GE(returned, ended) << "the second drawer did not wait for DrawEnd";
+    } else {
+        drawer.join();
+        EXPECT_EQ(second, nullptr);
+        EXPECT_GE(std::chrono::duration<double>(returned - released).count(), 9.9);
+        EXPECT_TRUE(r->DrawEnd(r));
+    }
+    r->RestoreLostSurfaces = gRestore;
+}
+
+TEST_F(Host, SecondDrawerWaitsForDrawEnd) { SecondDrawer(r, true); }
+
+// Apart from Host, so that repeated runs can leave its 10 s out.
+using HostTimeOut = Host;
+TEST_F(HostTimeOut, SecondDrawerGivesUpAfterTenSeconds) { SecondDrawer(r, false); }
+
+TEST_F(Host, DrawerEndingWithoutDrawEndAbandonsTheLock) {
+#if defined(__linux__) && !defined(VANTU_HOST_PE_LOADER)
+    // The POSIX build sees a dead owner through robust futexes, which
+    // user-mode qemu (the 32-bit runs) does not offer.
+    void *head = nullptr;
+    size_t length = 0;
+    if (syscall(SYS_get_robust_list, 0, &head, &length) != 0)
+        GTEST_SKIP() << "robust futexes are unavailable (user-mode emulation): a dead owner cannot be detected";
+#endif
+    std::thread([this] { EXPECT_EQ(r->DrawBegin(r), &r->version); }).join();
+    EXPECT_EQ(r->DrawBegin(r), nullptr) << "still drawing";
+    EXPECT_TRUE(r->DrawEnd(r)) << "clears the flag; the release is refused";
+    EXPECT_EQ(r->DrawBegin(r), nullptr) << "the wait finds the mutex abandoned";
+    void *other = nullptr;
+    std::thread([this, &other] {
+        if ((other = r->DrawBegin(r)) != nullptr)
+            r->DrawEnd(r);
+    }).join();
+    EXPECT_EQ(other, &r->version) << "the failed DrawBegin gave the abandoned mutex back";
+}
+
+// ---- Careless hosts, one named case each: what once crashed the driver, wrote
 // outside a buffer or freed memory twice. The sanitizer build checks the
 // memory; the expectations check the results.
+
 SCommonRec *gReentered = nullptr;
 const char *gClearAt = "ing surfaces"; // "Allocating surfaces", "Deallocating surfaces"
-void VANTU_CALL ClearCallbacksOnSurfaces(SCommonRec *r, const char *text) {
+void VANTU_CALL ClearCallbacksOnSurfaces(SCommonRec *record, const char *text) {
     if (std::strstr(text, gClearAt) != nullptr)
-        gReentered = r, r->SetCallbacks(r, nullptr, nullptr);
+        gReentered = record, record->SetCallbacks(record, nullptr, nullptr);
 }
 
-void BottomUpBuffer() {
+void BottomUpBuffer(SCommonRec *r) {
     // Rows from the last in memory to the first: bits at buf[12], pitch -16.
     uint32_t buf[16] = {};
     const SBitmapInfo desc = {4, 4, 0u - 16u, 0, 32, 0xFF0000, 0xFF00, 0xFF, 0, &buf[12]};
-    SCommonRec *r = DriverInit()(0, nullptr);
     ASSERT_TRUE(r->AllocBuffer(r, 0, 0, &desc));
     ASSERT_TRUE(r->ClearBitmap(r, r->screenBitmap, 7));
     EXPECT_EQ(std::count(buf, buf + 16, 7u), 16);
     uint32_t sprite[4] = {1, 2, 0, 4}; // 2x2, top-down
-    SCommonBitmap *b = r->InitBitmap(r, 2, 2);
-    SBitmapInfo *info = r->GetBitmapInfo(r, b);
-    info->pitch = 8, info->bits = sprite;
-    ASSERT_TRUE(r->LockBitmap(r, b) && r->UnlockBitmap(r, b));
+    SCommonBitmap *b = HostBitmap(r, SBitmapInfo{2, 2, 8, 0, 32, 0, 0, 0, 0, sprite});
     ASSERT_TRUE(r->CopyBitmap(r, r->screenBitmap, b, 0, 0, 1, 2, 0, 0, 1));
     const uint32_t want[16] = {7, 7, 4, 7, 7, 1, 2, 7, 7, 7, 7, 7, 7, 7, 7, 7}; // row 2 at buf[4], row 3 at buf[0]
     EXPECT_TRUE(std::equal(buf, buf + 16, want));
-    EXPECT_TRUE(r->DoneBitmap(r, b) && r->Done(r));
+    EXPECT_TRUE(r->DoneBitmap(r, b));
 }
 
-void NegativeSizes() {
+void NegativeSizes(SCommonRec *r) {
     std::vector<uint8_t> storage(64, kGuard), screen(64);
     const SBitmapInfo desc = {4, 4, 16, 0, 32, 0xFF0000, 0xFF00, 0xFF, 0, screen.data()};
-    SCommonRec *r = DriverInit()(0, nullptr);
-    ASSERT_TRUE(r->AllocBuffer(r, 0, 0, &desc) && r->ClearBitmap(r, r->screenBitmap, 0x55555555));
+    ASSERT_TRUE(r->AllocBuffer(r, 0, 0, &desc));
+    ASSERT_TRUE(r->ClearBitmap(r, r->screenBitmap, 0x55555555));
     SCommonBitmap *made = r->InitBitmap(r, -3, 4), *written = r->InitBitmap(r, 4, 4);
     r->GetBitmapInfo(r, written)->width = 0u - 3u;
     for (SCommonBitmap *b : {made, written}) {
@@ -168,24 +337,25 @@ void NegativeSizes() {
     }
     EXPECT_EQ(std::count(storage.begin(), storage.end(), kGuard), 64);
     EXPECT_EQ(std::count(screen.begin(), screen.end(), 0x55), 64);
-    EXPECT_TRUE(r->Done(r));
 }
 
-void PlaceholderKeptByARaisedCount() {
+void PlaceholderKeptByARaisedCount(SCommonRec *) {
     for (const bool giveUp : {false, true}) {
         HostBuffer buffer(4, 4, 32, 0xFF0000, 0xFF00, 0xFF);
         SCommonRec *r = DriverInit()(0, nullptr);
         SCommonBitmap *const placeholder = r->screenBitmap;
         r->header.refCount = 2;
-        ASSERT_TRUE(r->AllocBuffer(r, 0, 0, &buffer.info) && r->Done(r));
+        ASSERT_TRUE(r->AllocBuffer(r, 0, 0, &buffer.info));
+        EXPECT_TRUE(r->Done(r));
         EXPECT_EQ(r->bitmaps.first, &placeholder->link) << "still listed after the first Done";
         EXPECT_EQ(placeholder->header.refCount, 1);
-        EXPECT_TRUE(!giveUp || r->DoneBitmap(r, placeholder));
+        if (giveUp)
+            EXPECT_TRUE(r->DoneBitmap(r, placeholder));
         EXPECT_TRUE(r->Done(r));
     }
 }
 
-void CallbacksClearedByTheDebugFunction() {
+void CallbacksClearedByTheDebugFunction(SCommonRec *) {
     HostBuffer buffer(4, 4, 32, 0xFF0000, 0xFF00, 0xFF);
     gHost = {0, true, true};
     // Cleared between a callback's message and its call, or while unreadying
@@ -206,9 +376,8 @@ void CallbacksClearedByTheDebugFunction() {
     }
 }
 
-void FormerScreenKeptByTheHost() {
+void FormerScreenKeptByTheHost(SCommonRec *r) {
     HostBuffer small(32, 32, 32, 0xFF0000, 0xFF00, 0xFF), large(128, 128, 32, 0xFF0000, 0xFF00, 0xFF);
-    SCommonRec *r = DriverInit()(0, nullptr);
     ASSERT_TRUE(r->AllocBuffer(r, 0, 0, &small.info));
     SCommonBitmap *kept = r->screenBitmap;
     ++kept->header.refCount;
@@ -219,23 +388,24 @@ void FormerScreenKeptByTheHost() {
     EXPECT_EQ(kept->info.width, 128u) << "it still follows the screen's size";
     EXPECT_FALSE(r->ClearBitmap(r, kept, 1));
     EXPECT_EQ(std::count(small.memory.begin(), small.memory.end(), kGuard), std::ssize(small.memory));
-    EXPECT_TRUE(r->DoneBitmap(r, kept) && r->Done(r));
+    EXPECT_TRUE(r->DoneBitmap(r, kept));
 }
 
-void PaletteSharedBetweenRecords() {
+void PaletteSharedBetweenRecords(SCommonRec *b) {
     HostBuffer buffer(4, 4, 8, 0, 0, 0);
-    SCommonRec *a = DriverInit()(0, nullptr), *b = DriverInit()(0, nullptr);
+    SCommonRec *a = DriverInit()(0, nullptr);
     const uint32_t colours[2] = {0, 0x7F7F7F};
     SCommonPalette *p = a->InitPalette(a, colours, 2);
-    ASSERT_TRUE(b->AllocBuffer(b, 0, 0, &buffer.info) && b->SetBitmapPalette(b, b->screenBitmap, p));
+    ASSERT_TRUE(b->AllocBuffer(b, 0, 0, &buffer.info));
+    ASSERT_TRUE(b->SetBitmapPalette(b, b->screenBitmap, p));
     EXPECT_EQ(b->GetScreenColor(b, b->screenBitmap, 0x7F7F7F), 1u);
-    EXPECT_TRUE(a->DonePalette(a, p) && a->Done(a));
+    EXPECT_TRUE(a->DonePalette(a, p));
+    EXPECT_TRUE(a->Done(a));
     EXPECT_EQ(p->link.list, nullptr) << "detached when its record went";
     EXPECT_TRUE(b->Dealloc(b)) << "the last release of the palette touches no freed record";
-    EXPECT_TRUE(b->Done(b));
 }
 
-void ScrollThroughASecondBitmap() {
+void ScrollThroughASecondBitmap(SCommonRec *r) {
     // Rows of 1200 bytes (the library copy's range) and of 40, moved by a
     // pixel or a row each way through a bitmap over the screen's buffer.
     for (const uint32_t width : {300u, 10u})
@@ -246,18 +416,15 @@ void ScrollThroughASecondBitmap() {
                 for (size_t i = 0; i < buffer.memory.size(); ++i)
                     buffer.memory[i] = uint8_t(i % 3 == 0 ? 0 : i * 7);
                 std::vector<uint8_t> want = buffer.memory;
-                SCommonRec *r = DriverInit()(0, nullptr);
                 ASSERT_TRUE(r->AllocBuffer(r, 0, 0, &buffer.info));
-                SCommonBitmap *alias = r->InitBitmap(r, int32_t(width), 3);
-                SBitmapInfo *info = r->GetBitmapInfo(r, alias);
-                info->pitch = buffer.info.pitch, info->bits = buffer.info.bits;
-                ASSERT_TRUE(r->LockBitmap(r, alias) && r->UnlockBitmap(r, alias));
+                SCommonBitmap *alias = HostBitmap(r, buffer.info);
                 SBitmapInfo model = buffer.info;
                 model.bits = want.data();
                 vantu::test::ModelCopy(model, model, 0, 0, dx, dy, 0, 0, keyed);
                 ASSERT_TRUE(r->CopyEntireBitmap(r, r->screenBitmap, alias, dx, dy, keyed));
                 EXPECT_EQ(buffer.memory, want);
-                EXPECT_TRUE(r->DoneBitmap(r, alias) && r->Done(r));
+                EXPECT_TRUE(r->DoneBitmap(r, alias));
+                EXPECT_TRUE(r->Dealloc(r));
             }
 }
 
@@ -265,9 +432,8 @@ void ScrollThroughASecondBitmap() {
 // Dealloc; the next AllocBuffer supersedes it (it stops describing the old
 // buffer) and Done frees it. A Done that finds it kept so and leaves the
 // record alive leaves no screen to describe.
-void ScreenKeptByARefusedUnreadying() {
+void ScreenKeptByARefusedUnreadying(SCommonRec *r) {
     HostBuffer buffer(4, 4, 32, 0xFF0000, 0xFF00, 0xFF);
-    SCommonRec *r = DriverInit()(0, nullptr);
     ASSERT_TRUE(r->SetCallbacks(r, &kCallbacks, nullptr));
     gHost = {0, true, false};
     ASSERT_TRUE(r->AllocBuffer(r, 0, 0, &buffer.info));
@@ -276,17 +442,22 @@ void ScreenKeptByARefusedUnreadying() {
     EXPECT_EQ(r->screenBitmap, kept);
     gHost.freeOk = true;
     ASSERT_TRUE(r->AllocBuffer(r, 0, 0, &buffer.info));
-    EXPECT_TRUE(r->screenBitmap != kept && kept->info.bits == nullptr);
+    EXPECT_NE(r->screenBitmap, kept);
+    EXPECT_EQ(kept->info.bits, nullptr);
     gHost.freeOk = false, r->header.refCount = 2;
     EXPECT_TRUE(r->Done(r));
-    EXPECT_TRUE(!r->screenBitmap && !r->screenInfo.bits && !r->screenInfo.width && !r->screenInfo.height);
+    EXPECT_EQ(r->screenBitmap, nullptr);
+    EXPECT_EQ(r->screenInfo.bits, nullptr);
     SCommonBitmap *const sized = r->InitScreenBitmap(r);
     EXPECT_EQ(sized->info.width, 0u) << "no screen to take the size of";
-    EXPECT_TRUE(r->DoneBitmap(r, sized) && r->Done(r));
+    EXPECT_TRUE(r->DoneBitmap(r, sized));
 }
 
 TEST_F(Host, CarelessHosts) {
-    const struct { const char *name; void (*run)(); } cases[] = {
+    const struct {
+        const char *name;
+        void (*run)(SCommonRec *r);
+    } cases[] = {
         {"bottom-up buffer", BottomUpBuffer},
         {"sizes that read negative", NegativeSizes},
         {"placeholder kept by a raised count", PlaceholderKeptByARaisedCount},
@@ -298,7 +469,9 @@ TEST_F(Host, CarelessHosts) {
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
-        c.run();
+        SCommonRec *record = DriverInit()(0, nullptr);
+        c.run(record);
+        EXPECT_TRUE(record->Done(record));
     }
 }
 

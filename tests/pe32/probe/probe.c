@@ -1,8 +1,7 @@
 /*
  * A small 32-bit Windows DLL through which the loader tests see what Windows
- * code sees: its pointer tables after relocation, the order of its TLS
- * callback and entry point, its thread environment block through %fs, its
- * thread-local data, and module lookups made from inside.
+ * code sees: its pointer tables after relocation and the order of its TLS
+ * callback and entry point.
  */
 #include <windows.h>
 
@@ -49,22 +48,3 @@ PROBE_EXPORT int probe_events(int *out, int capacity) {
 }
 
 PROBE_EXPORT void probe_log_detach_to(int *log) { g_host_log = log; }
-
-/* Thread-local data: the loader copies this into every thread's TLS block. */
-__attribute__((section(".tls$AAB"))) int probe_tls_value = 0x5EED;
-extern char _tls_start;
-extern ULONG _tls_index;
-
-/* The TEB as the code reaches it, and this thread's copy of probe_tls_value. */
-PROBE_EXPORT int probe_teb(void **self, void **stack_base, void **stack_limit) {
-    NT_TIB *tib = (NT_TIB *)NtCurrentTeb();
-    *self = tib->Self;
-    *stack_base = tib->StackBase;
-    *stack_limit = tib->StackLimit;
-    char **blocks = (char **)__readfsdword(0x2C);
-    return *(int *)(blocks[_tls_index] + ((char *)&probe_tls_value - &_tls_start));
-}
-
-PROBE_EXPORT HMODULE probe_module_handle(const char *name) { return GetModuleHandleA(name); }
-PROBE_EXPORT FARPROC probe_proc(HMODULE module, const char *name) { return GetProcAddress(module, name); }
-PROBE_EXPORT DWORD probe_last_error(void) { return GetLastError(); }
