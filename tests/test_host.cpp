@@ -202,21 +202,37 @@ TEST_F(Host, PalettesAndBitmapsCountTheirReferences) {
     EXPECT_FALSE(r->DoneBitmap(r, r->screenBitmap)) << "the screen bitmap is the driver's";
 }
 
-TEST_F(Host, DrawingIsBracketedAndNotPresentedMidway) {
+vantu_bool VANTU_CALL RefuseRestore(SCommonRec *) { return 0; }
+
+// DrawBegin and presenting need the RestoreLostSurfaces hook's consent and no
+// drawing in progress; Sync needs a ready driver and no drawing.
+TEST_F(Host, DrawingPresentingAndSync) {
     std::vector<uint32_t> pixels(4 * 4);
     const SBitmapInfo desc{4, 4, 16, 0, 32, 0xFF0000, 0xFF00, 0xFF, 0, pixels.data()};
-    ASSERT_TRUE(r->AllocBuffer(r, 0, 0, &desc));
+    const struct { bool ready, drawing, hookRefuses; vantu_bool flip, sync; } cases[] = {
+        {true, true, false, 0, 0},  {false, true, false, 0, 0}, {true, false, false, 1, 1},
+        {false, false, false, 1, 0}, {true, false, true, 0, 1},  {false, false, true, 0, 0}};
+    const RestoreLostSurfacesFunc restore = r->RestoreLostSurfaces;
     EXPECT_FALSE(r->DrawEnd(r)) << "DrawEnd without DrawBegin";
-    ASSERT_EQ(r->DrawBegin(r), &r->version);
-    EXPECT_EQ(r->DrawBegin(r), nullptr) << "already drawing";
-    EXPECT_FALSE(r->Flip(r));
-    EXPECT_FALSE(r->FlipToPrimary(r));
-    EXPECT_FALSE(r->Sync(r));
-    EXPECT_TRUE(r->DrawEnd(r));
-    EXPECT_TRUE(r->Sync(r));
-    EXPECT_TRUE(r->Dealloc(r));
-    EXPECT_TRUE(r->Flip(r)) << "not ready: Flip still succeeds";
-    EXPECT_FALSE(r->Sync(r)) << "and Sync does not";
+    for (const auto &c : cases) {
+        SCOPED_TRACE(testing::Message() << "ready " << c.ready << " drawing " << c.drawing << " hook refuses "
+                                        << c.hookRefuses);
+        if (c.ready)
+            ASSERT_TRUE(r->AllocBuffer(r, 0, 0, &desc));
+        if (c.drawing)
+            ASSERT_EQ(r->DrawBegin(r), &r->version);
+        if (c.hookRefuses)
+            r->RestoreLostSurfaces = RefuseRestore;
+        if (c.drawing || c.hookRefuses)
+            EXPECT_EQ(r->DrawBegin(r), nullptr) << "drawing already, or the hook refuses";
+        EXPECT_EQ(r->Flip(r), c.flip);
+        EXPECT_EQ(r->FlipToPrimary(r), c.flip);
+        EXPECT_EQ(r->Sync(r), c.sync);
+        r->RestoreLostSurfaces = restore;
+        EXPECT_EQ(r->DrawEnd(r), c.drawing ? 1 : 0);
+        if (c.ready)
+            EXPECT_TRUE(r->Dealloc(r));
+    }
 }
 
 // DrawBegin tests its flag, calls RestoreLostSurfaces, then waits for the
@@ -349,6 +365,8 @@ void PlaceholderKeptByARaisedCount(SCommonRec *) {
         EXPECT_TRUE(r->Done(r));
         EXPECT_EQ(r->bitmaps.first, &placeholder->link) << "still listed after the first Done";
         EXPECT_EQ(placeholder->header.refCount, 1);
+        EXPECT_EQ(r->DrawBegin(r), nullptr) << "the drawing mutex went with the first Done";
+        EXPECT_EQ(r->hostHandle, 0u);
         if (giveUp)
             EXPECT_TRUE(r->DoneBitmap(r, placeholder));
         EXPECT_TRUE(r->Done(r));

@@ -74,36 +74,4 @@ TEST_F(Lifecycle, OutputFunctionChoice) {
     CommonDone(record);
 }
 
-// A raised count survives one Done: finalized (screen bitmap, mutex, handle
-// gone) but not freed; the placeholder a later screen superseded stays listed
-// for the host to find and give up. At the last Done the bitmaps the driver
-// still holds go with the record, and what the host kept is detached (the
-// sanitizer build reports a leak, a double free or a write into freed memory
-// otherwise).
-TEST_F(Lifecycle, RaisedCountKeepsTheRecordAndItsPlaceholder) {
-    for (const bool hostGivesUp : {false, true}) {
-        SCommonRec *record = CommonInit(77), *other = CommonInit(0);
-        SCommonBitmap *placeholder = record->screenBitmap, *kept = CommonBitmapInit(nullptr, record, 1, 0, 0);
-        CommonSetScreenBitmap(record, CommonBitmapInit(nullptr, record, 1, 8, 8));
-        record->header.refCount = 2;
-        g_out.clear();
-        EXPECT_TRUE(CommonDone(record));
-        EXPECT_EQ(record->header.refCount, 1);
-        EXPECT_EQ(record->header.size, sizeof(SCommonRec));
-        EXPECT_EQ(record->hostHandle, 0u);
-        EXPECT_EQ(record->drawMutex, nullptr);
-        EXPECT_EQ(record->screenBitmap, nullptr);
-        EXPECT_EQ(record->bitmaps.first, &placeholder->link);
-        EXPECT_EQ(record->bitmaps.last, &kept->link);
-        EXPECT_EQ(placeholder->header.destruct, BitmapDestruct);
-        EXPECT_EQ(g_out.size(), 1u);
-        if (hostGivesUp)
-            EXPECT_TRUE(CommonDoneBitmap(record, placeholder));
-        EXPECT_TRUE(CommonDone(record)); // finalizes again and frees
-        EXPECT_EQ(kept->link.list, nullptr);
-        EXPECT_TRUE(CommonDoneBitmap(other, kept));
-        EXPECT_TRUE(CommonDone(other));
-    }
-}
-
 } // namespace
