@@ -1,21 +1,20 @@
 // The 256-bit kernels (AVX2). Rows narrower than 32 bytes take the 128-bit
 // loops, still encoded as AVX instructions by this file's flags.
 #include "levels.h"
-#include "pixel_ops.h"
+#include "x86_ops.h"
 
 namespace vantu {
 namespace {
 
 struct Vec256 {
     static constexpr size_t kWidth = 32;
-    static constexpr uint32_t kAllBits = 0xFFFFFFFFu;
 
     static __m256i LoadU(const uint8_t *p) { return _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p)); }
     static void StoreU(uint8_t *p, __m256i v) { _mm256_storeu_si256(reinterpret_cast<__m256i *>(p), v); }
     static void StoreA(uint8_t *p, __m256i v) { _mm256_store_si256(reinterpret_cast<__m256i *>(p), v); }
 
     template <int P>
-    static __m256i ZeroMask(__m256i v) {
+    static __m256i Transparent(__m256i v) {
         const __m256i zero = _mm256_setzero_si256();
         if constexpr (P == 1)
             return _mm256_cmpeq_epi8(v, zero);
@@ -24,8 +23,7 @@ struct Vec256 {
         else
             return _mm256_cmpeq_epi32(v, zero);
     }
-    static uint32_t MaskBits(__m256i mask) { return static_cast<uint32_t>(_mm256_movemask_epi8(mask)); }
-    static __m256i Blend(__m256i src, __m256i dst, __m256i keep) { return _mm256_blendv_epi8(src, dst, keep); }
+    static bool All(__m256i mask) { return _mm256_movemask_epi8(mask) == -1; }
 
     static __m256i Set1(uint32_t x) { return _mm256_set1_epi32(static_cast<int>(x)); }
     static __m256i Xor(__m256i a, __m256i b) { return _mm256_xor_si256(a, b); }
@@ -55,12 +53,14 @@ struct Vec256 {
             CopyShort(dst, src, bytes);
     }
     template <int P>
-    static void KeyedShortRow(uint8_t *dst, const uint8_t *src, size_t bytes) {
+    static void KeyedNarrowRows(uint8_t *dst, ptrdiff_t dstPitch, const uint8_t *src, ptrdiff_t srcPitch, size_t bytes,
+                                int32_t rows) {
         if (bytes >= Vec128::kWidth)
-            KeyedRowWide<Vec128, P>(dst, src, bytes);
+            KeyedRows<Vec128, P>(dst, dstPitch, src, srcPitch, bytes, rows);
         else
-            KeyedPixels<P>(dst, src, bytes / P);
+            KeyedShortRows<P>(dst, dstPitch, src, srcPitch, bytes, rows);
     }
+    static void Keyed3Row(uint8_t *dst, const uint8_t *src, size_t bytes) { Keyed3Row128(dst, src, bytes); }
 };
 
 constexpr PixelKernels kAvx2 = MakeKernels<Vec256>("avx2");

@@ -2,7 +2,7 @@
 // end, and the keyed copy, write exactly the bytes they own: no tail loops
 // and no blending with the destination.
 #include "levels.h"
-#include "pixel_ops.h"
+#include "x86_ops.h"
 
 namespace vantu {
 namespace {

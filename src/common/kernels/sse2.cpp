@@ -1,6 +1,6 @@
 // The 128-bit kernels: SSE2 only, so they also serve 32-bit x86 builds.
 #include "levels.h"
-#include "pixel_ops.h"
+#include "x86_ops.h"
 
 namespace vantu {
 namespace {
