@@ -35,6 +35,18 @@ namespace {
 
 // ---- Scalar steps -----------------------------------------------------------------------------
 
+// The position of the lowest set bit of `bits`, which must not be 0.
+inline uint32_t LowestSetBit(uint32_t bits) {
+#if defined(__GNUC__)
+    return static_cast<uint32_t>(__builtin_ctz(bits));
+#else
+    uint32_t at = 0;
+    for (; (bits & 1u) == 0; bits >>= 1)
+        ++at;
+    return at;
+#endif
+}
+
 // Keyed copy of `n` pixels one at a time.
 template <int P>
 inline void KeyedPixels(uint8_t *dst, const uint8_t *src, size_t n) {
