@@ -2,7 +2,7 @@
 """Run vantu_bench once per kernel level and print the levels side by side.
 
     python3 bench/report.py [--bench build/bench/bench/vantu_bench] [--repetitions 5]
-                            [--min-time 0.2] [--levels avx512,avx2,sse2,reference]
+                            [--min-time 0.2] [--levels avx512,avx2,sse2,portable,reference]
                             [--filter REGEX] [--save run.json | --json run.json]
 
 Each level runs in its own process with VANTU_SIMD set to it; the peers
@@ -18,7 +18,7 @@ import os
 import subprocess
 import sys
 
-ALL_LEVELS = ["avx512", "avx2", "sse2", "reference"]
+ALL_LEVELS = ["avx512", "avx2", "sse2", "portable", "reference"]
 # Bottom-up scenes ("...up") against the same case top-down: as fast.
 UP_TARGET = 0.95
 

@@ -1,7 +1,7 @@
 // Building blocks shared by the vector kernel files: scalar steps for short
 // rows and row ends, the repeated-pixel pattern a fill stores from, and row
 // loops written once over a vector type. Nothing here is specific to an
-// instruction set: x86_ops.h adds the x86 vector types.
+// instruction set: x86_ops.h adds the x86 vector types, portable.cpp its own.
 //
 // Every file that includes this header is compiled with its own instruction
 // set flags, so everything here has internal linkage: each kernel file gets
