@@ -7,7 +7,10 @@ set -euo pipefail
 what=${1:-all}
 packages=(cmake ninja-build g++ make pkg-config libpng-dev libgtest-dev)
 if [ "$what" = all ]; then
+  # ARM64: Debian's arm64 cross libraries, built against with Clang (Debian's
+  # GCC cross compiler cannot be installed beside gcc-multilib).
   packages+=(file binutils googletest gcc-multilib g++-multilib qemu-user-static
+             binutils-aarch64-linux-gnu libc6-dev-arm64-cross libstdc++-12-dev-arm64-cross
              g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
              clang libclang-rt-14-dev valgrind python3)
 fi
