@@ -12,12 +12,9 @@ namespace {
 
 // Keyed copy of 3-byte pixels, four at a time in 16-byte vectors: the vector
 // at byte 12k holds pixels 4k to 4k+3 and 4 bytes of the next pixels, which
-// keep the destination's value (and are rewritten in the next step). Four
-// such steps make a group of 48 bytes, all worked out from the destination
-// before any is stored (a step reading the destination just after the
-// previous step's overlapping store would wait for that store), the last one
-// stored without its 4 spilled bytes, so that the next group's reads overlap
-// no store. Needs 16 readable bytes per step; the last pixels go singly.
+// keep the destination's value. These steps take a row's last pixels after
+// the groups of 48 bytes below; the very last ones, fewer than 16 bytes, go
+// singly.
 inline __m128i Keep3(__m128i s) {
     // Bytes 0, 3, 6 and 9: the first byte of each of the four pixels.
     const __m128i firstBytes = _mm_setr_epi8(-1, 0, 0, -1, 0, 0, -1, 0, 0, -1, 0, 0, 0, 0, 0, 0);
@@ -43,26 +40,70 @@ inline bool Keyed3Step(const uint8_t *dst, const uint8_t *src, __m128i &out) {
     return true;
 }
 
+// For each 8-bit value, the 8 bytes whose byte i is all ones where bit i is set.
+struct ByteMasks {
+    uint64_t of[256];
+};
+constexpr ByteMasks MakeByteMasks() {
+    ByteMasks t{};
+    for (uint32_t bits = 0; bits < 256; ++bits)
+        for (uint32_t i = 0; i < 8; ++i)
+            if ((bits >> i) & 1u)
+                t.of[bits] |= uint64_t{0xFF} << (8 * i);
+    return t;
+}
+constexpr ByteMasks kByteMasks = MakeByteMasks();
+
+// Byte i of the result all ones where bit i of `bits` (16 of them) is set.
+inline __m128i BytesOfBits(uint32_t bits) {
+    const __m128i low = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(&kByteMasks.of[bits & 0xFFu]));
+    const __m128i high = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(&kByteMasks.of[bits >> 8]));
+    return _mm_unpacklo_epi64(low, high);
+}
+
+// 48 bytes, sixteen 3-byte pixels in three vectors that share no byte with
+// the next group: which pixels are transparent is worked out on the bits of
+// the zero bytes (a pixel's first bit and the two after it all set), and the
+// bits of the transparent pixels' bytes become a byte mask per vector. A
+// transparent pixel's bytes are 0 in the source, so the destination's fill
+// in by OR.
+inline void Keyed3Group48(uint8_t *dst, const uint8_t *src) {
+    constexpr uint64_t kFirstBits = 0x249249249249u; // bits 0, 3, ..., 45
+    constexpr uint64_t kAll = (uint64_t{1} << 48) - 1;
+    const __m128i zero = _mm_setzero_si128();
+    __m128i s[3];
+    uint64_t zeros = 0;
+    for (int k = 0; k < 3; ++k) {
+        s[k] = _mm_loadu_si128(reinterpret_cast<const __m128i *>(src + 16 * k));
+        zeros |= static_cast<uint64_t>(static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(s[k], zero)))) << (16 * k);
+    }
+    const uint64_t first = zeros & (zeros >> 1) & (zeros >> 2) & kFirstBits;
+    const uint64_t keep = first | (first << 1) | (first << 2);
+    if (keep == kAll)
+        return;
+    for (int k = 0; k < 3; ++k) {
+        const auto bits = static_cast<uint32_t>(keep >> (16 * k)) & 0xFFFFu;
+        if (bits == 0xFFFFu)
+            continue;
+        uint8_t *d = dst + 16 * k;
+        const __m128i old = _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i *>(d)), BytesOfBits(bits));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(d), _mm_or_si128(s[k], old));
+    }
+}
+
 inline void Keyed3Row128(uint8_t *dst, const uint8_t *src, size_t bytes) {
     size_t at = 0;
-    for (; at + 52 <= bytes; at += 48) {
-        __m128i r[4];
-        bool store[4];
-        for (int k = 0; k < 4; ++k)
-            store[k] = Keyed3Step(dst + at + 12 * k, src + at + 12 * k, r[k]);
-        for (int k = 0; k < 3; ++k)
-            if (store[k])
-                _mm_storeu_si128(reinterpret_cast<__m128i *>(dst + at + 12 * k), r[k]);
-        if (store[3]) {
-            _mm_storel_epi64(reinterpret_cast<__m128i *>(dst + at + 36), r[3]);
-            const int last = _mm_cvtsi128_si32(_mm_srli_si128(r[3], 8));
-            std::memcpy(dst + at + 44, &last, 4);
-        }
-    }
+    for (; at + 48 <= bytes; at += 48)
+        Keyed3Group48(dst + at, src + at);
+    // Stored without the 4 spilled bytes, so that no step reads bytes that
+    // the step before is still storing (it would wait for that store).
     for (; at + 16 <= bytes; at += 12) {
         __m128i r;
-        if (Keyed3Step(dst + at, src + at, r))
-            _mm_storeu_si128(reinterpret_cast<__m128i *>(dst + at), r);
+        if (Keyed3Step(dst + at, src + at, r)) {
+            _mm_storel_epi64(reinterpret_cast<__m128i *>(dst + at), r);
+            const int last = _mm_cvtsi128_si32(_mm_srli_si128(r, 8));
+            std::memcpy(dst + at + 8, &last, 4);
+        }
     }
     KeyedPixels<3>(dst + at, src + at, (bytes - at) / 3);
 }
