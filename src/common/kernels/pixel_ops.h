@@ -161,6 +161,39 @@ inline void FillShort(uint8_t *dst, const uint8_t *pattern, size_t bytes) {
         dst[at] = pattern[at];
 }
 
+// ---- Row order ------------------------------------------------------------------------------------
+
+// Rows of bottom-up surfaces (negative pitches) are walked from the last one,
+// so in the order they lie in memory, which the hardware prefetchers follow
+// best: a row that starts below the one before is a new stream for them, and
+// the 128-bit levels lost up to a fifth of their speed to that. Only where
+// the order is free: no two rows of a surface share a byte, and the source's
+// rows share none with the destination's (the caller walks rows of a
+// surface scrolled over itself in the order the overlap needs).
+inline void RowsUpwards(uint8_t *&dst, ptrdiff_t &dstPitch, size_t bytes, int32_t rows) {
+    if (rows > 1 && dstPitch < 0 && static_cast<size_t>(-dstPitch) >= bytes) {
+        dst += (rows - 1) * dstPitch;
+        dstPitch = -dstPitch;
+    }
+}
+
+inline void RowsUpwards(uint8_t *&dst, ptrdiff_t &dstPitch, const uint8_t *&src, ptrdiff_t &srcPitch, size_t bytes,
+                        int32_t rows) {
+    if (rows < 2 || dstPitch >= 0 || srcPitch >= 0 || static_cast<size_t>(-dstPitch) < bytes ||
+        static_cast<size_t>(-srcPitch) < bytes)
+        return;
+    uint8_t *const dstLast = dst + (rows - 1) * dstPitch;
+    const uint8_t *const srcLast = src + (rows - 1) * srcPitch;
+    const auto dstLo = reinterpret_cast<uintptr_t>(dstLast), dstHi = reinterpret_cast<uintptr_t>(dst) + bytes;
+    const auto srcLo = reinterpret_cast<uintptr_t>(srcLast), srcHi = reinterpret_cast<uintptr_t>(src) + bytes;
+    if (dstHi > srcLo && srcHi > dstLo)
+        return;
+    dst = dstLast;
+    dstPitch = -dstPitch;
+    src = srcLast;
+    srcPitch = -srcPitch;
+}
+
 // ---- Fill pattern ---------------------------------------------------------------------------------
 
 // Room for three vectors of `width` bytes read at any phase below 4.
@@ -230,6 +263,7 @@ void FillRect(uint8_t *dst, ptrdiff_t pitch, int32_t n, int32_t rows, uint32_t p
     uint8_t pattern[PatternSize(V::kWidth)];
     BuildPattern<P>(pattern, sizeof pattern, pixel);
     const size_t bytes = static_cast<size_t>(n) * P;
+    RowsUpwards(dst, pitch, bytes, rows);
     for (int32_t y = 0; y < rows; ++y) {
         uint8_t *row = dst + y * pitch;
         if (bytes >= V::kWidth)
@@ -266,6 +300,7 @@ template <class V>
 void CopyRect(uint8_t *dst, ptrdiff_t dstPitch, const uint8_t *src, ptrdiff_t srcPitch, int32_t n,
               int32_t rows) {
     const auto bytes = static_cast<size_t>(n);
+    RowsUpwards(dst, dstPitch, src, srcPitch, bytes, rows);
     for (int32_t y = 0; y < rows; ++y) {
         uint8_t *d = dst + y * dstPitch;
         const uint8_t *s = src + y * srcPitch;
@@ -425,6 +460,7 @@ template <class V, int P>
 void CopyKeyedRect(uint8_t *dst, ptrdiff_t dstPitch, const uint8_t *src, ptrdiff_t srcPitch, int32_t n,
                    int32_t rows) {
     const size_t bytes = static_cast<size_t>(n) * P;
+    RowsUpwards(dst, dstPitch, src, srcPitch, bytes, rows);
     if constexpr (P == 3) {
         for (int32_t y = 0; y < rows; ++y)
             V::Keyed3Row(dst + y * dstPitch, src + y * srcPitch, bytes);

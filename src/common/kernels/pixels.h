@@ -2,9 +2,11 @@
 // caller has already clipped, and the 8-bit screen's palette search; one table
 // of them per instruction-set level. A rectangle kernel trusts its arguments:
 // `n` pixels (or bytes, for the opaque copy) per row, `rows` rows, both at
-// least 1, every row inside its surface (the pitch may be negative), and
-// source and destination sharing no byte. Only the n pixels of each row are
-// read or written.
+// least 1, every row inside its surface (the pitch may be negative), and no
+// source row sharing a byte with its destination row. Only the n pixels of
+// each row are read or written. Where a source row shares bytes with another
+// row's destination (a surface scrolled over itself), rows are done in order,
+// row 0 first, which the caller relies on; otherwise in any order.
 #pragma once
 
 #include <cstddef>
