@@ -4,9 +4,10 @@
 // `n` pixels (or bytes, for the opaque copy) per row, `rows` rows, both at
 // least 1, every row inside its surface (the pitch may be negative), and no
 // source row sharing a byte with its destination row. Only the n pixels of
-// each row are read or written. Where a source row shares bytes with another
-// row's destination (a surface scrolled over itself), rows are done in order,
-// row 0 first, which the caller relies on; otherwise in any order.
+// each row are read or written. Where rows of a surface overlap one another,
+// or a source row shares bytes with another row's destination (a surface
+// scrolled over itself), rows are done in order, row 0 first, which the
+// caller relies on; otherwise in any order.
 #pragma once
 
 #include <cstddef>
