@@ -107,9 +107,20 @@ bool Keyed3Step(const uint8_t *dst, const uint8_t *src, U8x16 &out) {
     return true;
 }
 
+// Groups whose 48 bytes are all 0 (wholly transparent) or none 0 (wholly
+// opaque) skip the per-pixel work: runs of either are common in sprites.
 void VecPortable::Keyed3Row(uint8_t *dst, const uint8_t *src, size_t bytes) {
     size_t at = 0;
     for (; at + 52 <= bytes; at += 48) {
+        const U8x16 a = LoadU(src + at), b = LoadU(src + at + 16), c = LoadU(src + at + 32);
+        if (All(reinterpret_cast<U8x16>((a | b | c) == 0)))
+            continue;
+        if (All(reinterpret_cast<U8x16>((a != 0) & (b != 0) & (c != 0)))) {
+            StoreU(dst + at, a);
+            StoreU(dst + at + 16, b);
+            StoreU(dst + at + 32, c);
+            continue;
+        }
         U8x16 r[4];
         bool store[4];
         for (int k = 0; k < 4; ++k)

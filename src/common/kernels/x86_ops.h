@@ -77,6 +77,11 @@ inline void Keyed3Group48(uint8_t *dst, const uint8_t *src) {
         s[k] = _mm_loadu_si128(reinterpret_cast<const __m128i *>(src + 16 * k));
         zeros |= static_cast<uint64_t>(static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(s[k], zero)))) << (16 * k);
     }
+    if (zeros == 0) { // wholly opaque: no destination to read
+        for (int k = 0; k < 3; ++k)
+            _mm_storeu_si128(reinterpret_cast<__m128i *>(dst + 16 * k), s[k]);
+        return;
+    }
     const uint64_t first = zeros & (zeros >> 1) & (zeros >> 2) & kFirstBits;
     const uint64_t keep = first | (first << 1) | (first << 2);
     if (keep == kAll)
