@@ -32,13 +32,17 @@ namespace {
 constexpr int kScreenW = 1920, kScreenH = 1080;
 constexpr int kMidW = 640, kMidH = 480, kMidX = 321, kMidY = 207;
 constexpr int kSprites = 256, kSprite = 64;
+// Small sprites, where the cost of each call and each row's ends shows: the
+// 256 placements take these sizes in turn.
+constexpr int kSmallSizes[] = {8, 16, 24, 32};
+constexpr int kSmallKinds = sizeof kSmallSizes / sizeof kSmallSizes[0];
 
 enum Op { Clear, Copy, KeyDisc, KeyNoise };
 // FullUp: the Full scene with the screen and the source bottom-up.
-enum Scene { Full, Mid, Sprites, FullUp };
+enum Scene { Full, Mid, Sprites, FullUp, Small };
 enum Impl { Ours, Libc, Sdl, Pixman };
 const char *const kOpNames[] = {"clear", "copy", "keyed_disc", "keyed_noise"};
-const char *const kSceneNames[] = {"1920x1080", "640x480", "sprites64", "1920x1080up"};
+const char *const kSceneNames[] = {"1920x1080", "640x480", "sprites64", "1920x1080up", "sprites8-32"};
 const char *const kImplNames[] = {"ours", "libc", "sdl2", "pixman"};
 
 // Host memory for one surface; a bottom-up one stores its last row first, as
@@ -81,7 +85,9 @@ struct World {
     Surf screen, screenUp;
     Surf big[3], mid[3], sprite[3]; // opaque source, disc sprite, noise
     Surf bigUp[3];                  // the same, bottom-up, for recUp
+    Surf small[3][kSmallKinds];     // small sprites of each kind and size
     std::vector<Surf> targets;       // the 256 sprites a sprite clear clears
+    std::vector<Surf> smallTargets;  // the 256 small ones
     std::vector<std::pair<int, int>> at;
     uint32_t pixel = 0;
     SCommonPalette *palette8 = nullptr; // the screen's palette for the colour search
@@ -94,9 +100,14 @@ struct World {
         rec = Screen(screen, false);
         recUp = Screen(screenUp, true);
         for (int k = 0; k < 3; ++k) {
-            for (Surf *s : {&big[k], &mid[k], &sprite[k], &bigUp[k]}) {
-                const int w = s == &mid[k] ? kMidW : s == &sprite[k] ? kSprite : kScreenW;
-                const int h = s == &mid[k] ? kMidH : s == &sprite[k] ? kSprite : kScreenH;
+            std::vector<Surf *> sources{&big[k], &mid[k], &sprite[k], &bigUp[k]};
+            for (Surf &s : small[k])
+                sources.push_back(&s);
+            for (Surf *s : sources) {
+                int w = s == &mid[k] ? kMidW : s == &sprite[k] ? kSprite : kScreenW;
+                int h = s == &mid[k] ? kMidH : s == &sprite[k] ? kSprite : kScreenH;
+                if (s >= small[k] && s < small[k] + kSmallKinds)
+                    w = h = kSmallSizes[s - small[k]];
                 s->up = s == &bigUp[k];
                 Bitmap(s->up ? recUp : rec, *s, w, h);
                 // A disc covering half the square, or noise half transparent.
@@ -112,6 +123,9 @@ struct World {
         targets.resize(kSprites);
         for (Surf &s : targets)
             Bitmap(rec, s, kSprite, kSprite);
+        smallTargets.resize(kSprites);
+        for (int i = 0; i < kSprites; ++i)
+            Bitmap(rec, smallTargets[i], kSmallSizes[i % kSmallKinds], kSmallSizes[i % kSmallKinds]);
         for (int i = 0; i < kSprites; ++i)
             at.emplace_back(static_cast<int>(rng() % (kScreenW - kSprite)), static_cast<int>(rng() % (kScreenH - kSprite)));
         pixel = 0x9A5B3C2Du & (p == 4 ? 0xFFFFFFFFu : (1u << (8 * p)) - 1);
@@ -126,10 +140,14 @@ struct World {
 
     std::vector<Surf *> AllSurfaces() {
         std::vector<Surf *> all{&screen};
-        for (int k = 0; k < 3; ++k)
+        for (int k = 0; k < 3; ++k) {
             all.insert(all.end(), {&big[k], &mid[k], &sprite[k]});
-        for (Surf &s : targets)
-            all.push_back(&s);
+            for (Surf &s : small[k])
+                all.push_back(&s);
+        }
+        for (std::vector<Surf> *list : {&targets, &smallTargets})
+            for (Surf &s : *list)
+                all.push_back(&s);
         return all;
     }
 
@@ -187,7 +205,7 @@ struct World {
         if (scene == Mid)
             return {&mid[0]};
         std::vector<Surf *> all;
-        for (Surf &s : targets)
+        for (Surf &s : scene == Small ? smallTargets : targets)
             all.push_back(&s);
         return all;
     }
@@ -214,7 +232,7 @@ std::vector<Place> Placements(World &wd, Op op, Scene scene) {
         return {{&wd.mid[k], kMidX, kMidY}};
     std::vector<Place> all;
     for (auto [x, y] : wd.at)
-        all.push_back({&wd.sprite[k], x, y});
+        all.push_back({scene == Small ? &wd.small[k][all.size() % kSmallKinds] : &wd.sprite[k], x, y});
     return all;
 }
 
@@ -283,7 +301,7 @@ void BM_Pixels(benchmark::State &state, int bpp, Op op, Scene scene, Impl impl) 
     const std::vector<Place> places = Placements(wd, op, scene);
 #ifdef VANTU_BENCH_SDL2
     for (int k = 0; k < 3; ++k)
-        for (Surf *s : {&wd.big[k], &wd.mid[k], &wd.sprite[k]})
+        for (Surf *s : wd.AllSurfaces())
             SDL_SetColorKey(s->sdl, (op == KeyDisc || op == KeyNoise) ? 1 : 0, 0);
 #endif
     // A peer must produce our bytes from the same starting content.
@@ -382,7 +400,7 @@ void Register() {
 #endif
     for (int bpp : {8, 16, 32, 24})
         for (Op op : {Clear, Copy, KeyDisc, KeyNoise})
-            for (Scene scene : {Full, Mid, Sprites, FullUp}) {
+            for (Scene scene : {Full, Mid, Sprites, FullUp, Small}) {
                 if (bpp == 24 && scene != Full && scene != FullUp)
                     continue;
                 for (Impl impl : impls) {

@@ -7,7 +7,10 @@ set -euo pipefail
 
 packages=(cmake ninja-build g++ make pkg-config libpng-dev libgtest-dev)
 if [ "${1:-all}" = all ]; then
+  # ARM64: Debian's arm64 cross libraries, built against with Clang (Debian's
+  # GCC cross compiler cannot be installed beside gcc-multilib).
   packages+=(file binutils googletest gcc-multilib g++-multilib qemu-user-static
+             binutils-aarch64-linux-gnu libc6-dev-arm64-cross libstdc++-12-dev-arm64-cross
              g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
              clang libclang-rt-14-dev valgrind python3 unzip wine64)
 fi

@@ -18,7 +18,7 @@
 namespace {
 
 using vantu::KernelLevel;
-const char *Name(KernelLevel l) { return std::array{"reference", "sse2", "avx2", "avx512"}[size_t(l)]; }
+const char *Name(KernelLevel l) { return std::array{"reference", "portable", "sse2", "avx2", "avx512"}[size_t(l)]; }
 
 const uint32_t kSeed = vantu::test::Seed("kernel", 0x5eed2024u);
 
@@ -128,8 +128,28 @@ TEST_P(Kernels, PaletteSearchMatchesPlainLoop) {
     }
 }
 
+// Clear and copy run on the level VANTU_SIMD names when this build and CPU
+// have it (ctest's capped runs set it), and otherwise on the highest level
+// there is: the portable one where no x86 level applies.
+TEST(KernelDispatch, ActiveLevelIsTheCapOrTheHighest) {
+    const char *cap = std::getenv("VANTU_SIMD");
+    const std::string active = vantu::ActiveKernels().name;
+    std::string highest;
+    for (int l = 0; l < vantu::kKernelLevels; ++l)
+        if (const vantu::PixelKernels *level = vantu::KernelsForLevel(static_cast<KernelLevel>(l))) {
+            highest = level->name;
+            if (cap != nullptr && highest == cap)
+                EXPECT_EQ(active, cap);
+        }
+    if (cap == nullptr)
+        EXPECT_EQ(active, highest);
+#if defined(__GNUC__)
+    EXPECT_NE(vantu::KernelsForLevel(KernelLevel::Portable), nullptr) << "GCC and Clang builds have the portable level";
+#endif
+}
+
 INSTANTIATE_TEST_SUITE_P(Levels, Kernels,
-                         testing::Values(KernelLevel::SSE2, KernelLevel::AVX2, KernelLevel::AVX512),
+                         testing::Values(KernelLevel::Portable, KernelLevel::SSE2, KernelLevel::AVX2, KernelLevel::AVX512),
                          [](const auto &info) { return std::string(Name(info.param)); });
 
 } // namespace

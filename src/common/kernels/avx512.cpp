@@ -2,7 +2,7 @@
 // end, and the keyed copy, write exactly the bytes they own: no tail loops
 // and no blending with the destination.
 #include "levels.h"
-#include "pixel_ops.h"
+#include "x86_ops.h"
 
 namespace vantu {
 namespace {
@@ -89,6 +89,7 @@ template <int P>
 void CopyKeyed512(uint8_t *dst, ptrdiff_t dstPitch, const uint8_t *src, ptrdiff_t srcPitch, int32_t n,
                   int32_t rows) {
     const size_t bytes = static_cast<size_t>(n) * P;
+    RowsUpwards(dst, dstPitch, src, srcPitch, bytes, rows);
     for (int32_t y = 0; y < rows; ++y) {
         if constexpr (P == 3)
             Keyed3Row(dst + y * dstPitch, src + y * srcPitch, bytes);

@@ -19,9 +19,11 @@ KernelLevel DetectCpuLevel() {
     if (__builtin_cpu_supports("avx2"))
         return KernelLevel::AVX2;
     if (__builtin_cpu_supports("sse2"))
-        return KernelLevel::SSE2;
+        return KernelLevel::SSE2; // the portable level, built for SSE2 on x86, comes with it
     return KernelLevel::Reference;
 }
+#elif defined(VANTU_PORTABLE_KERNELS)
+KernelLevel DetectCpuLevel() { return KernelLevel::Portable; }
 #else
 KernelLevel DetectCpuLevel() { return KernelLevel::Reference; }
 #endif
@@ -50,6 +52,7 @@ KernelLevel RequestedLevel() {
         const char *name;
         KernelLevel level;
     } kNames[] = {{"reference", KernelLevel::Reference},
+                  {"portable", KernelLevel::Portable},
                   {"sse2", KernelLevel::SSE2},
                   {"avx2", KernelLevel::AVX2},
                   {"avx512", KernelLevel::AVX512}};
@@ -67,6 +70,10 @@ const PixelKernels *KernelsForLevel(KernelLevel level) {
     switch (level) {
     case KernelLevel::Reference:
         return &ReferenceKernels();
+#if defined(VANTU_PORTABLE_KERNELS)
+    case KernelLevel::Portable:
+        return &PortableKernels();
+#endif
 #if defined(VANTU_X86_KERNELS)
     case KernelLevel::SSE2:
         return &Sse2Kernels();

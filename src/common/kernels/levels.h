@@ -7,6 +7,7 @@
 
 namespace vantu {
 
+const PixelKernels &PortableKernels();
 const PixelKernels &Sse2Kernels();
 const PixelKernels &Avx2Kernels();
 const PixelKernels &Avx512Kernels();

@@ -1,6 +1,7 @@
-// Building blocks shared by the SIMD kernel files: scalar per-pixel steps for
-// row tails, the repeated-pixel pattern a fill stores from, and row loops
-// written once over a vector type.
+// Building blocks shared by the vector kernel files: scalar steps for short
+// rows and row ends, the repeated-pixel pattern a fill stores from, and row
+// loops written once over a vector type. Nothing here is specific to an
+// instruction set: x86_ops.h adds the x86 vector types, portable.cpp its own.
 //
 // Every file that includes this header is compiled with its own instruction
 // set flags, so everything here has internal linkage: each kernel file gets
@@ -11,30 +12,42 @@
 // Rules every loop here keeps:
 // - only the bytes of a row's n pixels are read or written, never the pitch
 //   padding beyond them;
-// - a wide loop may end with a vector that overlaps the previous one; for the
-//   fill and the opaque copy that rewrites bytes with the same values, and the
-//   keyed copy is idempotent (a second pass over a pixel it already handled
-//   writes what is there), so overlapping is harmless while source and
+// - a wide loop may start or end with a vector that overlaps its neighbour;
+//   for the fill and the opaque copy that rewrites bytes with the same values,
+//   and the keyed copy is idempotent (a second pass over a pixel it already
+//   handled writes what is there), so overlapping is harmless while source and
 //   destination are distinct memory;
-// - the keyed copy of the 128- and 256-bit levels writes whole vectors in
-//   which a transparent pixel receives the destination's own old value (blend
-//   with the destination). The bytes rewritten that way all lie inside the
-//   row's n pixels and keep their values; the levels with mask registers
-//   write only the opaque pixels.
+// - the keyed copy of the levels without masked stores writes whole vectors
+//   (or words) in which a transparent pixel receives the destination's own old
+//   value (blend with the destination), and writes nothing where all of them
+//   are transparent. The bytes rewritten that way all lie inside the row's n
+//   pixels and keep their values.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 
-#include <immintrin.h>
+#include "pixels.h"
 
 namespace vantu {
 namespace {
 
 // ---- Scalar steps -----------------------------------------------------------------------------
 
-// Keyed copy of `n` pixels one at a time: the tail of every wide loop.
+// The position of the lowest set bit of `bits`, which must not be 0.
+inline uint32_t LowestSetBit(uint32_t bits) {
+#if defined(__GNUC__)
+    return static_cast<uint32_t>(__builtin_ctz(bits));
+#else
+    uint32_t at = 0;
+    for (; (bits & 1u) == 0; bits >>= 1)
+        ++at;
+    return at;
+#endif
+}
+
+// Keyed copy of `n` pixels one at a time.
 template <int P>
 inline void KeyedPixels(uint8_t *dst, const uint8_t *src, size_t n) {
     for (size_t i = 0; i < n; ++i, dst += P, src += P) {
@@ -42,6 +55,64 @@ inline void KeyedPixels(uint8_t *dst, const uint8_t *src, size_t n) {
         std::memcpy(&value, src, P);
         if (value != 0)
             std::memcpy(dst, src, P);
+    }
+}
+
+// The word of type U whose P-byte lanes each hold the lane's low bits all set
+// and its top bit clear (0x7F7F..., 0x7FFF7FFF..., 0x7FFFFFFF...).
+template <int P, class U>
+constexpr U LaneLowBits() {
+    U word = 0;
+    for (size_t at = 0; at < sizeof(U); at += P)
+        word |= static_cast<U>(((U{1} << (8 * P - 1)) - 1) << (8 * at));
+    return word;
+}
+
+// Keyed result of one word of 1-, 2- or 4-byte pixels (sizeof(U) a multiple
+// of P) in general-purpose registers, over the destination word `d`; false
+// when every pixel of the word is transparent (nothing to store).
+template <int P, class U>
+inline bool KeyedWord(U s, U &d) {
+    constexpr U low = LaneLowBits<P, U>();
+    // A lane's top bit ends up set where the whole lane is 0.
+    const U clear = ~(((s & low) + low) | s) & ~low;
+    if (clear == static_cast<U>(~low))
+        return false;
+    const U keep = clear | (clear - (clear >> (8 * P - 1)));
+    d = (s & ~keep) | (d & keep);
+    return true;
+}
+
+// Keyed copy of the two words of type U at the ends of a row of `bytes`
+// bytes (from one to two words), both worked out before either is stored.
+template <int P, class U>
+inline void KeyedWordPair(uint8_t *dst, const uint8_t *src, size_t bytes) {
+    U s0, s1, d0, d1;
+    std::memcpy(&s0, src, sizeof s0);
+    std::memcpy(&s1, src + bytes - sizeof s1, sizeof s1);
+    std::memcpy(&d0, dst, sizeof d0);
+    std::memcpy(&d1, dst + bytes - sizeof d1, sizeof d1);
+    const bool store0 = KeyedWord<P>(s0, d0), store1 = KeyedWord<P>(s1, d1);
+    if (store0)
+        std::memcpy(dst, &d0, sizeof d0);
+    if (store1)
+        std::memcpy(dst + bytes - sizeof d1, &d1, sizeof d1);
+}
+
+// Keyed copy of rows of fewer than 16 bytes of 1-, 2- or 4-byte pixels; the
+// row loop is chosen once for all rows.
+template <int P>
+inline void KeyedShortRows(uint8_t *dst, ptrdiff_t dstPitch, const uint8_t *src, ptrdiff_t srcPitch, size_t bytes,
+                           int32_t rows) {
+    if (bytes >= 8) {
+        for (int32_t y = 0; y < rows; ++y)
+            KeyedWordPair<P, uint64_t>(dst + y * dstPitch, src + y * srcPitch, bytes);
+    } else if (bytes >= 4) {
+        for (int32_t y = 0; y < rows; ++y)
+            KeyedWordPair<P, uint32_t>(dst + y * dstPitch, src + y * srcPitch, bytes);
+    } else {
+        for (int32_t y = 0; y < rows; ++y)
+            KeyedPixels<P>(dst + y * dstPitch, src + y * srcPitch, bytes / P);
     }
 }
 
@@ -90,6 +161,39 @@ inline void FillShort(uint8_t *dst, const uint8_t *pattern, size_t bytes) {
         dst[at] = pattern[at];
 }
 
+// ---- Row order ------------------------------------------------------------------------------------
+
+// Rows of bottom-up surfaces (negative pitches) are walked from the last one,
+// so in the order they lie in memory, which the hardware prefetchers follow
+// best: a row that starts below the one before is a new stream for them, and
+// the 128-bit levels lost up to a fifth of their speed to that. Only where
+// the order is free: no two rows of a surface share a byte, and the source's
+// rows share none with the destination's (the caller walks rows of a
+// surface scrolled over itself in the order the overlap needs).
+inline void RowsUpwards(uint8_t *&dst, ptrdiff_t &dstPitch, size_t bytes, int32_t rows) {
+    if (rows > 1 && dstPitch < 0 && static_cast<size_t>(-dstPitch) >= bytes) {
+        dst += (rows - 1) * dstPitch;
+        dstPitch = -dstPitch;
+    }
+}
+
+inline void RowsUpwards(uint8_t *&dst, ptrdiff_t &dstPitch, const uint8_t *&src, ptrdiff_t &srcPitch, size_t bytes,
+                        int32_t rows) {
+    if (rows < 2 || dstPitch >= 0 || srcPitch >= 0 || static_cast<size_t>(-dstPitch) < bytes ||
+        static_cast<size_t>(-srcPitch) < bytes)
+        return;
+    uint8_t *const dstLast = dst + (rows - 1) * dstPitch;
+    const uint8_t *const srcLast = src + (rows - 1) * srcPitch;
+    const auto dstLo = reinterpret_cast<uintptr_t>(dstLast), dstHi = reinterpret_cast<uintptr_t>(dst) + bytes;
+    const auto srcLo = reinterpret_cast<uintptr_t>(srcLast), srcHi = reinterpret_cast<uintptr_t>(src) + bytes;
+    if (dstHi > srcLo && srcHi > dstLo)
+        return;
+    dst = dstLast;
+    dstPitch = -dstPitch;
+    src = srcLast;
+    srcPitch = -srcPitch;
+}
+
 // ---- Fill pattern ---------------------------------------------------------------------------------
 
 // Room for three vectors of `width` bytes read at any phase below 4.
@@ -120,10 +224,10 @@ inline void BuildPattern(uint8_t *pattern, size_t size, uint32_t pixel) {
 // ---- Row loops over a vector type -------------------------------------------------------------------
 //
 // A vector type V supplies: kWidth (bytes), LoadU, StoreU, StoreA (aligned),
-// and for the blending keyed copy ZeroMask<P> (lanes of transparent pixels all
-// ones), MaskBits (one bit per byte), kAllBits and Blend(src, dst, mask).
-// FillShortRow, CopyShortRow and KeyedShortRow handle rows narrower than one
-// vector.
+// and for the keyed copy Transparent<P> (lanes of transparent pixels all
+// ones), Or, And, All (whether every lane of a mask is set) and Keyed3Row
+// (3-byte pixels). FillShortRow, CopyShortRow and KeyedNarrowRows handle rows
+// narrower than one vector.
 
 // One row of `bytes` bytes (a whole number of P-byte pixels, at least one
 // vector): an unaligned head store, aligned stores of three vectors at a time,
@@ -159,6 +263,7 @@ void FillRect(uint8_t *dst, ptrdiff_t pitch, int32_t n, int32_t rows, uint32_t p
     uint8_t pattern[PatternSize(V::kWidth)];
     BuildPattern<P>(pattern, sizeof pattern, pixel);
     const size_t bytes = static_cast<size_t>(n) * P;
+    RowsUpwards(dst, pitch, bytes, rows);
     for (int32_t y = 0; y < rows; ++y) {
         uint8_t *row = dst + y * pitch;
         if (bytes >= V::kWidth)
@@ -195,6 +300,7 @@ template <class V>
 void CopyRect(uint8_t *dst, ptrdiff_t dstPitch, const uint8_t *src, ptrdiff_t srcPitch, int32_t n,
               int32_t rows) {
     const auto bytes = static_cast<size_t>(n);
+    RowsUpwards(dst, dstPitch, src, srcPitch, bytes, rows);
     for (int32_t y = 0; y < rows; ++y) {
         uint8_t *d = dst + y * dstPitch;
         const uint8_t *s = src + y * srcPitch;
@@ -207,74 +313,159 @@ void CopyRect(uint8_t *dst, ptrdiff_t dstPitch, const uint8_t *src, ptrdiff_t sr
     }
 }
 
-// Keyed copy of one vector of 1-, 2- or 4-byte pixels, blending transparent
-// lanes with the destination's own value. A vector that is all transparent is
-// not written; one without transparent pixels is stored without reading the
-// destination.
+// Keyed copy of one loaded vector `s` of 1-, 2- or 4-byte pixels whose
+// transparent lanes are `clear` (all ones there, and `s` all zeros there):
+// not written when every pixel is transparent, otherwise the destination's
+// own values fill the transparent lanes. A wholly opaque vector is stored the
+// same way, destination read included: telling it apart takes a branch that
+// mispredicts where opaque and mixed vectors alternate, which costs more
+// than the read, even from memory beyond the caches.
+template <class V, class Vec>
+inline void KeyedStore(uint8_t *dst, Vec s, Vec clear) {
+    if (!V::All(clear))
+        V::StoreU(dst, V::Or(s, V::And(V::LoadU(dst), clear)));
+}
+
 template <class V, int P>
 inline void KeyedVector(uint8_t *dst, const uint8_t *src) {
     const auto s = V::LoadU(src);
-    const auto clear = V::template ZeroMask<P>(s);
-    const uint32_t bits = V::MaskBits(clear);
-    if (bits == 0)
-        V::StoreU(dst, s);
-    else if (bits != V::kAllBits)
-        V::StoreU(dst, V::Blend(s, V::LoadU(dst), clear));
+    KeyedStore<V>(dst, s, V::template Transparent<P>(s));
 }
+
+// The keyed result of the vector at `src` over the destination as it is now,
+// for StoreResult to store later (or not, when every pixel is transparent).
+template <class V>
+struct KeyedResult {
+    decltype(V::LoadU(nullptr)) value;
+    bool store;
+};
 
 template <class V, int P>
-inline void KeyedRowWide(uint8_t *dst, const uint8_t *src, size_t bytes) {
-    constexpr size_t W = V::kWidth;
-    size_t at = 0;
-    for (; at + W <= bytes; at += W)
-        KeyedVector<V, P>(dst + at, src + at);
-    // W is a multiple of P, so the last vector starts on a pixel.
-    if (at < bytes)
-        KeyedVector<V, P>(dst + bytes - W, src + bytes - W);
+inline KeyedResult<V> KeyedLoad(const uint8_t *dst, const uint8_t *src) {
+    const auto s = V::LoadU(src);
+    const auto clear = V::template Transparent<P>(s);
+    if (V::All(clear))
+        return {s, false};
+    return {V::Or(s, V::And(V::LoadU(dst), clear)), true};
 }
 
-// Keyed copy of 3-byte pixels, four at a time in 16-byte vectors: the vector
-// at byte 12k holds pixels 4k to 4k+3 and the first 4 bytes of the next
-// pixels, which keep the destination's value (and are rewritten in the next
-// step). Needs 16 readable bytes, so the last pixels of a row go singly.
-inline void Keyed3Row128(uint8_t *dst, const uint8_t *src, size_t bytes) {
-    // Bytes 0, 3, 6 and 9: the first byte of each of the four pixels.
-    const __m128i firstBytes = _mm_setr_epi8(-1, 0, 0, -1, 0, 0, -1, 0, 0, -1, 0, 0, 0, 0, 0, 0);
-    // Bytes 12 to 15 belong to the next step.
-    const __m128i spill = _mm_setr_epi32(0, 0, 0, -1);
-    const __m128i zero = _mm_setzero_si128();
-    size_t at = 0;
-    for (; at + 16 <= bytes; at += 12) {
-        const __m128i s = _mm_loadu_si128(reinterpret_cast<const __m128i *>(src + at));
-        const __m128i z = _mm_cmpeq_epi8(s, zero);
-        // All ones at a pixel's first byte when its three bytes are 0 ...
-        __m128i keep = _mm_and_si128(_mm_and_si128(z, _mm_srli_si128(z, 1)), _mm_srli_si128(z, 2));
-        keep = _mm_and_si128(keep, firstBytes);
-        // ... spread over the pixel's three bytes.
-        keep = _mm_or_si128(_mm_or_si128(keep, _mm_slli_si128(keep, 1)), _mm_slli_si128(keep, 2));
-        keep = _mm_or_si128(keep, spill);
-        if (_mm_movemask_epi8(keep) == 0xFFFF)
-            continue;
-        const __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i *>(dst + at));
-        const __m128i r = _mm_or_si128(_mm_andnot_si128(keep, s), _mm_and_si128(keep, d));
-        _mm_storeu_si128(reinterpret_cast<__m128i *>(dst + at), r);
+template <class V>
+inline void StoreResult(uint8_t *dst, const KeyedResult<V> &r) {
+    if (r.store)
+        V::StoreU(dst, r.value);
+}
+
+// Where vectors of a row overlap, both are worked out from the destination
+// before either is stored: a vector that read the destination just after an
+// overlapping store would wait for that store (a store that covers only part
+// of a load cannot forward to it), and the overlapped pixels get the same
+// values from either.
+
+// A row of more than one and at most two vectors: one at each end.
+template <class V, int P>
+inline void KeyedRowPair(uint8_t *dst, const uint8_t *src, size_t bytes) {
+    constexpr size_t W = V::kWidth;
+    const KeyedResult<V> first = KeyedLoad<V, P>(dst, src);
+    const KeyedResult<V> last = KeyedLoad<V, P>(dst + bytes - W, src + bytes - W);
+    StoreResult<V>(dst, first);
+    StoreResult<V>(dst + bytes - W, last);
+}
+
+// Vectors from `at` to `end` (a whole number of them), four at a time while
+// there are four, so that four loads are in flight.
+template <class V, int P>
+inline void KeyedBody(uint8_t *dst, const uint8_t *src, size_t at, size_t end) {
+    constexpr size_t W = V::kWidth;
+    for (; at + 4 * W <= end; at += 4 * W) {
+        const auto s0 = V::LoadU(src + at), s1 = V::LoadU(src + at + W);
+        const auto s2 = V::LoadU(src + at + 2 * W), s3 = V::LoadU(src + at + 3 * W);
+        KeyedStore<V>(dst + at, s0, V::template Transparent<P>(s0));
+        KeyedStore<V>(dst + at + W, s1, V::template Transparent<P>(s1));
+        KeyedStore<V>(dst + at + 2 * W, s2, V::template Transparent<P>(s2));
+        KeyedStore<V>(dst + at + 3 * W, s3, V::template Transparent<P>(s3));
     }
-    KeyedPixels<3>(dst + at, src + at, (bytes - at) / 3);
+    for (; at < end; at += W)
+        KeyedVector<V, P>(dst + at, src + at);
+}
+
+// A row of more than two vectors: the body from its start, and a tail vector
+// that ends at the row's end, stored after the body it overlaps.
+template <class V, int P>
+inline void KeyedRowMedium(uint8_t *dst, const uint8_t *src, size_t bytes) {
+    constexpr size_t W = V::kWidth;
+    const size_t end = bytes / W * W;
+    if (end == bytes) {
+        KeyedBody<V, P>(dst, src, 0, end);
+        return;
+    }
+    const KeyedResult<V> tail = KeyedLoad<V, P>(dst + bytes - W, src + bytes - W);
+    KeyedBody<V, P>(dst, src, 0, end);
+    StoreResult<V>(dst + bytes - W, tail);
+}
+
+// Rows at least this long start their body where the destination is aligned
+// to a vector of 32 bytes or more; in shorter ones a few split stores cost
+// less than the extra vector, and so they do in rows of 16-byte vectors, of
+// which only one in four crosses a cache line.
+inline constexpr size_t kAlignKeyedBytes = 256;
+
+// A long row: where the destination's pixels are aligned to their size (which
+// lets a vector start on a pixel at any vector boundary), the body starts at
+// the first vector boundary, after a head vector at the row's start, stored
+// after the body it overlaps.
+template <class V, int P>
+inline void KeyedRowLong(uint8_t *dst, const uint8_t *src, size_t bytes) {
+    constexpr size_t W = V::kWidth;
+    const auto misalign = static_cast<size_t>(reinterpret_cast<uintptr_t>(dst) & (W - 1));
+    if (misalign == 0 || misalign % P != 0) {
+        KeyedRowMedium<V, P>(dst, src, bytes);
+        return;
+    }
+    const size_t start = W - misalign;
+    const size_t end = start + (bytes - start) / W * W;
+    const KeyedResult<V> head = KeyedLoad<V, P>(dst, src);
+    KeyedResult<V> tail{};
+    if (end < bytes)
+        tail = KeyedLoad<V, P>(dst + bytes - W, src + bytes - W);
+    KeyedBody<V, P>(dst, src, start, end);
+    StoreResult<V>(dst, head);
+    if (end < bytes)
+        StoreResult<V>(dst + bytes - W, tail);
+}
+
+// Keyed copy of rows of 1-, 2- or 4-byte pixels, those narrower than one
+// vector through V::KeyedNarrowRows; the row loop is chosen once for all rows.
+template <class V, int P>
+inline void KeyedRows(uint8_t *dst, ptrdiff_t dstPitch, const uint8_t *src, ptrdiff_t srcPitch, size_t bytes,
+                      int32_t rows) {
+    constexpr size_t W = V::kWidth;
+    if (bytes < W) {
+        V::template KeyedNarrowRows<P>(dst, dstPitch, src, srcPitch, bytes, rows);
+    } else if (bytes == W) {
+        for (int32_t y = 0; y < rows; ++y)
+            KeyedVector<V, P>(dst + y * dstPitch, src + y * srcPitch);
+    } else if (bytes <= 2 * W) {
+        for (int32_t y = 0; y < rows; ++y)
+            KeyedRowPair<V, P>(dst + y * dstPitch, src + y * srcPitch, bytes);
+    } else if (W < 32 || bytes < kAlignKeyedBytes) {
+        for (int32_t y = 0; y < rows; ++y)
+            KeyedRowMedium<V, P>(dst + y * dstPitch, src + y * srcPitch, bytes);
+    } else {
+        for (int32_t y = 0; y < rows; ++y)
+            KeyedRowLong<V, P>(dst + y * dstPitch, src + y * srcPitch, bytes);
+    }
 }
 
 template <class V, int P>
 void CopyKeyedRect(uint8_t *dst, ptrdiff_t dstPitch, const uint8_t *src, ptrdiff_t srcPitch, int32_t n,
                    int32_t rows) {
     const size_t bytes = static_cast<size_t>(n) * P;
-    for (int32_t y = 0; y < rows; ++y) {
-        uint8_t *d = dst + y * dstPitch;
-        const uint8_t *s = src + y * srcPitch;
-        if constexpr (P == 3)
-            Keyed3Row128(d, s, bytes);
-        else if (bytes >= V::kWidth)
-            KeyedRowWide<V, P>(d, s, bytes);
-        else
-            V::template KeyedShortRow<P>(d, s, bytes);
+    RowsUpwards(dst, dstPitch, src, srcPitch, bytes, rows);
+    if constexpr (P == 3) {
+        for (int32_t y = 0; y < rows; ++y)
+            V::Keyed3Row(dst + y * dstPitch, src + y * srcPitch, bytes);
+    } else {
+        KeyedRows<V, P>(dst, dstPitch, src, srcPitch, bytes, rows);
     }
 }
 
@@ -319,63 +510,15 @@ uint32_t NearestEntry(const uint32_t *entries, uint32_t colour) {
     return least & 0xFFu;
 }
 
-// ---- 128-bit vectors (SSE2 instructions only) ----------------------------------------------------
-
-struct Vec128 {
-    static constexpr size_t kWidth = 16;
-    static constexpr uint32_t kAllBits = 0xFFFFu;
-
-    static __m128i LoadU(const uint8_t *p) { return _mm_loadu_si128(reinterpret_cast<const __m128i *>(p)); }
-    static void StoreU(uint8_t *p, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m128i *>(p), v); }
-    static void StoreA(uint8_t *p, __m128i v) { _mm_store_si128(reinterpret_cast<__m128i *>(p), v); }
-
-    template <int P>
-    static __m128i ZeroMask(__m128i v) {
-        const __m128i zero = _mm_setzero_si128();
-        if constexpr (P == 1)
-            return _mm_cmpeq_epi8(v, zero);
-        else if constexpr (P == 2)
-            return _mm_cmpeq_epi16(v, zero);
-        else
-            return _mm_cmpeq_epi32(v, zero);
-    }
-    static uint32_t MaskBits(__m128i mask) { return static_cast<uint32_t>(_mm_movemask_epi8(mask)); }
-    static __m128i Blend(__m128i src, __m128i dst, __m128i keep) {
-        return _mm_or_si128(_mm_andnot_si128(keep, src), _mm_and_si128(keep, dst));
-    }
-
-    static __m128i Set1(uint32_t x) { return _mm_set1_epi32(static_cast<int>(x)); }
-    static __m128i Xor(__m128i a, __m128i b) { return _mm_xor_si128(a, b); }
-    static __m128i And(__m128i a, __m128i b) { return _mm_and_si128(a, b); }
-    static __m128i Or(__m128i a, __m128i b) { return _mm_or_si128(a, b); }
-    static __m128i AbsDiffU8(__m128i a, __m128i b) { return _mm_or_si128(_mm_subs_epu8(a, b), _mm_subs_epu8(b, a)); }
-    static __m128i Add32(__m128i a, __m128i b) { return _mm_add_epi32(a, b); }
-    template <int N>
-    static __m128i Srli32(__m128i v) { return _mm_srli_epi32(v, N); }
-    template <int N>
-    static __m128i Slli32(__m128i v) { return _mm_slli_epi32(v, N); }
-    static __m128i Min32(__m128i a, __m128i b) { return Blend(a, b, _mm_cmpgt_epi32(a, b)); }
-
-    template <int P>
-    static void FillShortRow(uint8_t *row, size_t bytes, const uint8_t *pattern) {
-        FillShort(row, pattern, bytes);
-    }
-    static void CopyShortRow(uint8_t *dst, const uint8_t *src, size_t bytes) { CopyShort(dst, src, bytes); }
-    template <int P>
-    static void KeyedShortRow(uint8_t *dst, const uint8_t *src, size_t bytes) {
-        KeyedPixels<P>(dst, src, bytes / P);
-    }
-};
-
 // The table of a level whose kernels are the loops above over vector type V.
 template <class V>
-constexpr PixelKernels MakeKernels(const char *name) {
+constexpr PixelKernels MakeKernels(const char *name, NearestEntryFn nearestEntry = NearestEntry<V>) {
     return PixelKernels{
         name,
         {nullptr, FillRect<V, 1>, FillRect<V, 2>, FillRect<V, 3>, FillRect<V, 4>},
         CopyRect<V>,
         {nullptr, CopyKeyedRect<V, 1>, CopyKeyedRect<V, 2>, CopyKeyedRect<V, 3>, CopyKeyedRect<V, 4>},
-        NearestEntry<V>,
+        nearestEntry,
     };
 }
 

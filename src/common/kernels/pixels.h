@@ -2,9 +2,12 @@
 // caller has already clipped, and the 8-bit screen's palette search; one table
 // of them per instruction-set level. A rectangle kernel trusts its arguments:
 // `n` pixels (or bytes, for the opaque copy) per row, `rows` rows, both at
-// least 1, every row inside its surface (the pitch may be negative), and
-// source and destination sharing no byte. Only the n pixels of each row are
-// read or written.
+// least 1, every row inside its surface (the pitch may be negative), and no
+// source row sharing a byte with its destination row. Only the n pixels of
+// each row are read or written. Where rows of a surface overlap one another,
+// or a source row shares bytes with another row's destination (a surface
+// scrolled over itself), rows are done in order, row 0 first, which the
+// caller relies on; otherwise in any order.
 #pragma once
 
 #include <cstddef>
@@ -40,8 +43,12 @@ constexpr int32_t SignedByte(uint32_t word, int n) {
     return static_cast<int8_t>(static_cast<uint8_t>(word >> (8 * n)));
 }
 
-enum class KernelLevel { Reference = 0, SSE2 = 1, AVX2 = 2, AVX512 = 3 };
-inline constexpr int kKernelLevels = 4;
+// Levels in the order a cap reads them: each level is chosen only when no
+// higher one is available and allowed. The portable level (generic compiler
+// vectors) is the top one where no x86 level applies; on x86 it sits below
+// SSE2, so only a cap at it selects it there.
+enum class KernelLevel { Reference = 0, Portable = 1, SSE2 = 2, AVX2 = 3, AVX512 = 4 };
+inline constexpr int kKernelLevels = 5;
 
 // The plain, obviously correct loops every other level is checked against.
 const PixelKernels &ReferenceKernels();
@@ -51,7 +58,7 @@ const PixelKernels *KernelsForLevel(KernelLevel level);
 
 // The kernels clear, copy and the palette search use: the highest level the
 // CPU supports, chosen once; the environment variable VANTU_SIMD (reference,
-// sse2, avx2, avx512) forces a lower level.
+// portable, sse2, avx2, avx512) caps it at that level.
 const PixelKernels &ActiveKernels();
 
 } // namespace vantu
