@@ -86,8 +86,8 @@ struct World {
     Surf big[3], mid[3], sprite[3]; // opaque source, disc sprite, noise
     Surf bigUp[3];                  // the same, bottom-up, for recUp
     Surf small[3][kSmallKinds];     // small sprites of each kind and size
-    std::vector<Surf> targets;       // the 256 sprites a sprite clear clears
-    std::vector<Surf> smallTargets;  // the 256 small ones
+    std::vector<Surf> targets;      // the 256 sprites a sprite clear clears
+    std::vector<Surf> smallTargets; // the 256 small ones
     std::vector<std::pair<int, int>> at;
     uint32_t pixel = 0;
     SCommonPalette *palette8 = nullptr; // the screen's palette for the colour search
@@ -127,7 +127,8 @@ struct World {
         for (int i = 0; i < kSprites; ++i)
             Bitmap(rec, smallTargets[i], kSmallSizes[i % kSmallKinds], kSmallSizes[i % kSmallKinds]);
         for (int i = 0; i < kSprites; ++i)
-            at.emplace_back(static_cast<int>(rng() % (kScreenW - kSprite)), static_cast<int>(rng() % (kScreenH - kSprite)));
+            at.emplace_back(static_cast<int>(rng() % (kScreenW - kSprite)),
+                            static_cast<int>(rng() % (kScreenH - kSprite)));
         pixel = 0x9A5B3C2Du & (p == 4 ? 0xFFFFFFFFu : (1u << (8 * p)) - 1);
 #ifdef VANTU_BENCH_SDL2
         if (bpp == 8) {
@@ -164,8 +165,8 @@ struct World {
         SCommonRec *r = VANTU_DLL_Init(0, nullptr);
         Host(s, kScreenW, kScreenH);
         s.up = bottomUp;
-        const SBitmapInfo desc{kScreenW, kScreenH, s.DescribedPitch(), 0, static_cast<uint32_t>(bpp), kMasks[p][0],
-                               kMasks[p][1], kMasks[p][2], 0, s.Row(0)};
+        const SBitmapInfo desc{kScreenW,     kScreenH,     s.DescribedPitch(), 0, static_cast<uint32_t>(bpp),
+                               kMasks[p][0], kMasks[p][1], kMasks[p][2],       0, s.Row(0)};
         if (r == nullptr || !r->AllocBuffer(r, 0, 0, &desc)) {
             std::fprintf(stderr, "AllocBuffer at %d bits per pixel refused\n", bpp);
             std::exit(1);
@@ -285,8 +286,9 @@ bool Run(World &wd, Impl impl, Op op, Scene scene, const std::vector<Place> &pla
 #endif
 #ifdef VANTU_BENCH_PIXMAN
         case Pixman:
-            if (keyed || !pixman_blt(reinterpret_cast<uint32_t *>(src.Bits()), reinterpret_cast<uint32_t *>(dst.Bits()),
-                                     src.pitch / 4, dst.pitch / 4, wd.bpp, wd.bpp, 0, 0, pl.dx, pl.dy, src.w, src.h))
+            if (keyed ||
+                !pixman_blt(reinterpret_cast<uint32_t *>(src.Bits()), reinterpret_cast<uint32_t *>(dst.Bits()),
+                            src.pitch / 4, dst.pitch / 4, wd.bpp, wd.bpp, 0, 0, pl.dx, pl.dy, src.w, src.h))
                 return false;
             break;
 #endif

@@ -14,7 +14,7 @@ inline constexpr const char *kDriverFileName = "libvantu_mem.so";
 #endif
 
 class DriverLibrary {
-public:
+  public:
     DriverLibrary() = default;
     ~DriverLibrary();
     DriverLibrary(const DriverLibrary &) = delete;
@@ -25,7 +25,7 @@ public:
     bool Open(const std::string &path, std::string &error);
     VantuDllInitFunc Entry() const { return entry_; }
 
-private:
+  private:
     void *handle_ = nullptr;
     VantuDllInitFunc entry_ = nullptr;
 };

@@ -15,9 +15,7 @@
 
 namespace {
 
-void VANTU_CALL PrintDebugMessage(SCommonRec *, const char *text) {
-    std::fputs(text, stderr);
-}
+void VANTU_CALL PrintDebugMessage(SCommonRec *, const char *text) { std::fputs(text, stderr); }
 
 int Failure(const std::string &message) {
     std::fprintf(stderr, "vantu-demo: %s\n", message.c_str());

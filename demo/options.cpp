@@ -17,8 +17,8 @@ bool ParseSize(std::string_view text, Options &options, std::string &error) {
     const size_t x = text.find_first_of("xX");
     if (x == std::string_view::npos || !ParseSide(text.substr(0, x), options.width) ||
         !ParseSide(text.substr(x + 1), options.height)) {
-        error = "bad size '" + std::string(text) + "': expected WxH with each side from 1 to " +
-                std::to_string(kMaxSide);
+        error =
+            "bad size '" + std::string(text) + "': expected WxH with each side from 1 to " + std::to_string(kMaxSide);
         return false;
     }
     return true;

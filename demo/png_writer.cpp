@@ -52,7 +52,8 @@ void DrawLabel(RgbImage &sheet, int left, int top, const std::string &text) {
                         !(kDigits[ch - '0'][y / kLabelScale] & (4 >> (x / kLabelScale))))
                         continue;
                     std::memset(sheet.rgb.data() + (static_cast<size_t>(py) * static_cast<size_t>(sheet.width) +
-                                                    static_cast<size_t>(px)) * 3u,
+                                                    static_cast<size_t>(px)) *
+                                                       3u,
                                 220, 3);
                 }
         left += 4 * kLabelScale;
@@ -88,8 +89,10 @@ RgbImage Thumbnail(const RgbImage &image) {
     uint8_t *out = tile.rgb.data();
     for (int y = 0; y < tile.height; ++y)
         for (int x = 0; x < tile.width; ++x, out += 3) {
-            const size_t from = (static_cast<size_t>(y) * static_cast<size_t>(step) * static_cast<size_t>(image.width) +
-                                 static_cast<size_t>(x) * static_cast<size_t>(step)) * 3u;
+            const size_t from =
+                (static_cast<size_t>(y) * static_cast<size_t>(step) * static_cast<size_t>(image.width) +
+                 static_cast<size_t>(x) * static_cast<size_t>(step)) *
+                3u;
             std::memcpy(out, image.rgb.data() + from, 3);
         }
     return tile;
@@ -107,9 +110,9 @@ RgbImage ContactSheet(const std::vector<RgbImage> &tiles, const std::vector<std:
     for (const RgbImage &tile : tiles) {
         const size_t rowBytes = static_cast<size_t>(tile.width) * 3u;
         for (int y = 0; y < tile.height; ++y)
-            std::memcpy(sheet.rgb.data() +
-                            (static_cast<size_t>(y + kSheetGap) * static_cast<size_t>(sheet.width) +
-                             static_cast<size_t>(left)) * 3u,
+            std::memcpy(sheet.rgb.data() + (static_cast<size_t>(y + kSheetGap) * static_cast<size_t>(sheet.width) +
+                                            static_cast<size_t>(left)) *
+                                               3u,
                         tile.rgb.data() + rowBytes * static_cast<size_t>(y), rowBytes);
         const size_t i = static_cast<size_t>(&tile - tiles.data());
         if (i < labels.size())

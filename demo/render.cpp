@@ -18,7 +18,7 @@ struct HostBitmap {
 };
 
 class Session {
-public:
+  public:
     Session(const ScreenFormat &format, std::string &error) : format_(format), error_(error) {}
     ~Session() { TearDown(); }
     Session(const Session &) = delete;
@@ -26,7 +26,7 @@ public:
 
     bool Run(VantuDllInitFunc entry, DebugMsgFunc debug, int width, int height, RgbImage &image);
 
-private:
+  private:
     bool Fail(const std::string &what) {
         error_ = what;
         return false;
@@ -130,7 +130,8 @@ bool Session::DrawBackground(int height) {
 // Panels: a part of one solid bitmap, cleared to each panel's colour.
 bool Session::DrawPanels(int width, int height) {
     for (const scene::Rect &panel : scene::Panels(width, height)) {
-        if (!Check(rec_->ClearBitmap(rec_, solid_.bitmap, Pixel(solid_.bitmap, panel.colour)), "ClearBitmap(solid)") ||
+        if (!Check(rec_->ClearBitmap(rec_, solid_.bitmap, Pixel(solid_.bitmap, panel.colour)),
+                   "ClearBitmap(solid)") ||
             !Check(rec_->CopyBitmap(rec_, screen_, solid_.bitmap, 0, 0, panel.x, panel.y, panel.w, panel.h, 0),
                    "CopyBitmap(panel)"))
             return false;

@@ -18,9 +18,9 @@ constexpr uint32_t Blue(uint32_t colour) { return (colour >> 16) & 0x7Fu; }
 
 // Horizontal background bands, top to bottom, dusk sky to warm horizon.
 constexpr int kBands = 8;
-constexpr std::array<uint32_t, kBands> kBandColours = {
-    Colour(12, 18, 58), Colour(22, 26, 68), Colour(34, 34, 76), Colour(50, 40, 82),
-    Colour(68, 46, 84), Colour(88, 54, 80), Colour(106, 64, 72), Colour(120, 80, 60)};
+constexpr std::array<uint32_t, kBands> kBandColours = {Colour(12, 18, 58),  Colour(22, 26, 68), Colour(34, 34, 76),
+                                                       Colour(50, 40, 82),  Colour(68, 46, 84), Colour(88, 54, 80),
+                                                       Colour(106, 64, 72), Colour(120, 80, 60)};
 
 constexpr int BandHeight(int height) { return std::max(1, (height + kBands - 1) / kBands); }
 constexpr uint32_t BandColourAt(int y, int height) {
@@ -39,8 +39,8 @@ constexpr uint32_t kRed = Colour(122, 28, 34), kRedLight = Colour(127, 104, 100)
 constexpr uint32_t kGreen = Colour(36, 112, 52), kGreenLight = Colour(100, 127, 110);
 constexpr uint32_t kViolet = Colour(92, 40, 120), kVioletLight = Colour(118, 96, 127);
 constexpr uint32_t kYellow = Colour(124, 108, 16), kCyan = Colour(20, 104, 118);
-constexpr std::array<uint32_t, 10> kShapeColours = {kAmber, kCream,  kRed,         kRedLight, kGreen,
-                                                     kGreenLight, kViolet, kVioletLight, kYellow, kCyan};
+constexpr std::array<uint32_t, 10> kShapeColours = {kAmber,      kCream,  kRed,         kRedLight, kGreen,
+                                                    kGreenLight, kViolet, kVioletLight, kYellow,   kCyan};
 
 // Two opaque panels; the second overlaps the first's lower right corner.
 constexpr std::array<Rect, 2> Panels(int width, int height) {
@@ -81,14 +81,14 @@ constexpr bool HighlightCovers(int size, int px, int py) {
 
 // Which sprite sits where; the tests look pixels up by these names.
 enum SpriteIndex {
-    kFree,        // interior, over the background only
-    kOverPanel,   // its transparent corner lies on the first panel
-    kInterior2,   // interior diamond
-    kLeftEdge,    // centre on column 0
-    kTopEdge,     // centre on row 0
-    kRightEdge,   // centre on the last column
-    kBottomEdge,  // centre on the last row
-    kCorner,      // hangs over the top-left corner
+    kFree,       // interior, over the background only
+    kOverPanel,  // its transparent corner lies on the first panel
+    kInterior2,  // interior diamond
+    kLeftEdge,   // centre on column 0
+    kTopEdge,    // centre on row 0
+    kRightEdge,  // centre on the last column
+    kBottomEdge, // centre on the last row
+    kCorner,     // hangs over the top-left corner
     kSpriteCount
 };
 

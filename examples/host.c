@@ -68,8 +68,7 @@ int main(int argc, char **argv) {
         uint32_t red = driver->GetScreenColor(driver, scr, 0x00007Fu);
         uint32_t white = driver->GetScreenColor(driver, scr, 0x7F7F7Fu);
 
-        ok = driver->ClearBitmap(driver, scr, blue) && pixels[0] == blue &&
-             pixels[WIDTH * HEIGHT - 1] == blue;
+        ok = driver->ClearBitmap(driver, scr, blue) && pixels[0] == blue && pixels[WIDTH * HEIGHT - 1] == blue;
 
         /* Direct drawing into the buffer goes between DrawBegin and DrawEnd. */
         if (ok && driver->DrawBegin(driver) != NULL) {

@@ -19,7 +19,7 @@ namespace {
 
 namespace model = vantu::test;
 
-#define FUZZ_CHECK(cond)                                                                                     \
+#define FUZZ_CHECK(cond)                                                                                             \
     ((cond) ? void() : (std::fprintf(stderr, "fuzz_driver: line %d: %s\n", __LINE__, #cond), __builtin_trap()))
 
 // The input, byte by byte; zeros once it is used up.
@@ -34,7 +34,8 @@ struct Input {
         const uint8_t kind = Byte() % 8;
         return kind == 5   ? INT32_MIN + Byte() % 4
                : kind == 6 ? INT32_MAX - Byte() % 4
-               : kind == 7 ? static_cast<int32_t>(U32()) : static_cast<int8_t>(Byte()) / 2;
+               : kind == 7 ? static_cast<int32_t>(U32())
+                           : static_cast<int8_t>(Byte()) / 2;
     }
     uint32_t Size() { // mostly below 40, rows of over 1 KiB now and then
         const uint8_t kind = Byte() % 8;
@@ -48,8 +49,16 @@ constexpr uint32_t kDepths[] = {8, 16, 32, 24, 16, 32, 12, 0, 40, 7};
 // Counts as the host sees them: its own references, and the one the driver keeps on the screen
 // bitmaps it made (the current one; superseded ones until the record's memory goes). record -1:
 // the record's memory went, leaving the object detached.
-struct BitmapModel { SCommonBitmap *ptr; int record, hostRefs; bool driverHeld; SCommonPalette *palette; };
-struct PaletteModel { SCommonPalette *ptr; int record, hostRefs; };
+struct BitmapModel {
+    SCommonBitmap *ptr;
+    int record, hostRefs;
+    bool driverHeld;
+    SCommonPalette *palette;
+};
+struct PaletteModel {
+    SCommonPalette *ptr;
+    int record, hostRefs;
+};
 struct RecordModel {
     SCommonRec *rec = nullptr;
     SCommonBitmap *screen = nullptr;
@@ -62,18 +71,20 @@ struct World {
     std::vector<BitmapModel> bitmaps;   // creation order, all records
     std::vector<PaletteModel> palettes; // creation order, all records
     Input *in = nullptr;
-    int depth = 0; // 1 while the host is called back
+    int depth = 0;            // 1 while the host is called back
     unsigned long nested = 0; // steps taken while called back
 } g;
 
 void Step(Input &in);
 
-template <typename Model, typename Ptr> Model *Find(std::vector<Model> &models, const Ptr *ptr) {
+template <typename Model, typename Ptr>
+Model *Find(std::vector<Model> &models, const Ptr *ptr) {
     auto it = std::find_if(models.begin(), models.end(), [ptr](auto &m) { return ptr && m.ptr == ptr; });
     return it != models.end() ? &*it : nullptr;
 }
 int Holders(const SCommonPalette *p) {
-    return static_cast<int>(std::count_if(g.bitmaps.begin(), g.bitmaps.end(), [p](auto &b) { return b.palette == p; }));
+    return static_cast<int>(
+        std::count_if(g.bitmaps.begin(), g.bitmaps.end(), [p](auto &b) { return b.palette == p; }));
 }
 // Forgets what nobody holds any more: the driver freed it (a bitmap's palette reference with it).
 void Forget() {
@@ -81,7 +92,8 @@ void Forget() {
     std::erase_if(g.palettes, [](auto &p) { return p.hostRefs == 0 && Holders(p.ptr) == 0; });
 }
 // One of the models that pass `take`, or null.
-template <typename Model, typename Take> auto Pick(Input &in, const std::vector<Model> &from, Take take) {
+template <typename Model, typename Take>
+auto Pick(Input &in, const std::vector<Model> &from, Take take) {
     std::vector<decltype(Model::ptr)> ptrs;
     for (const Model &m : from)
         if (take(m))
@@ -162,7 +174,8 @@ void VANTU_CALL HostDebug(SCommonRec *rec, const char *text) {
     Observe(rec);
 }
 // The driver calls the callbacks in force, read at their call, with their own user data.
-template <bool Alloc> vantu_bool VANTU_CALL HostSurfaces(SCommonRec *rec, uint32_t userData) {
+template <bool Alloc>
+vantu_bool VANTU_CALL HostSurfaces(SCommonRec *rec, uint32_t userData) {
     const RecordModel &m = g.records[rec == g.records[0].rec ? 0 : 1];
     FUZZ_CHECK(m.rec == rec && userData == rec->callbacks.userData &&
                (Alloc ? rec->callbacks.allocSurfaces : rec->callbacks.deallocSurfaces) == HostSurfaces<Alloc>);
@@ -173,7 +186,8 @@ template <bool Alloc> vantu_bool VANTU_CALL HostSurfaces(SCommonRec *rec, uint32
 // ---- Invariants ----------------------------------------------------------------------------------
 
 // Walks a list both ways and checks it holds exactly the models of record r, in order.
-template <typename Model> void CheckList(SCommonList &list, const std::vector<Model> &models, int r) {
+template <typename Model>
+void CheckList(SCommonList &list, const std::vector<Model> &models, int r) {
     std::vector<SCommonLink *> expected;
     for (const Model &m : models)
         if (m.record == r)
@@ -203,8 +217,8 @@ void CheckAll() {
                        (rec->drawMutex == nullptr) == m.finalized);
             FUZZ_CHECK(rec->allocated ? m.screen && m.screen->isScreen && rec->GetScreenColor != nullptr &&
                                             rec->GetScreenColor != CommonGetScreenColorFail
-                                      : SameInfo(rec->bufferInfo, {}) && rec->allocFlags == 0 && rec->subDevice == 0 &&
-                                            (m.screen || SameInfo(rec->screenInfo, {})));
+                                      : SameInfo(rec->bufferInfo, {}) && rec->allocFlags == 0 &&
+                                            rec->subDevice == 0 && (m.screen || SameInfo(rec->screenInfo, {})));
             CheckList(rec->bitmaps, g.bitmaps, r);
             CheckList(rec->palettes, g.palettes, r);
         }
@@ -305,11 +319,13 @@ void OpWrite(Input &in, SCommonRec *rec, int) {
     case 2: info->pitch = how & 1 ? in.U32() : static_cast<uint32_t>((row + how / 4 % 8) * (how & 2 ? -1 : 1)); break;
     case 3: info->bitsPerPixel = kDepths[how % std::size(kDepths)]; break;
     case 4: info->bits = how & 1 ? nullptr : g.arena.Data() + in.Below(kArenaBytes); break;
-    case 5: case 6: info->width = in.Size(), info->height = in.Size(), Place(in, *info); break;
+    case 5:
+    case 6: info->width = in.Size(), info->height = in.Size(), Place(in, *info); break;
     case 7:
         if (SCommonBitmap *o = PickBitmap(in); o != nullptr && o->info.bits != nullptr) {
             const int64_t p = o->info.bitsPerPixel / 8, pitch = static_cast<int32_t>(o->info.pitch);
-            const int64_t shifts[] = {0, p, -p, pitch, -pitch, pitch + p}, at = Offset(o->info.bits) + shifts[how % 6];
+            const int64_t shifts[] = {0, p, -p, pitch, -pitch, pitch + p},
+                          at = Offset(o->info.bits) + shifts[how % 6];
             *info = o->info;
             info->bits = at >= 0 && at <= int64_t{kArenaBytes} ? g.arena.Data() + at : o->info.bits;
         }
@@ -330,7 +346,8 @@ void OpLockOrClear(Input &in, SCommonRec *rec, int) {
     if (const uint8_t how = in.Byte() % 3; how == 0) {
         FUZZ_CHECK(rec->LockBitmap(rec, b) == (usable && !locked ? &b->info : nullptr));
     } else if (how == 1) {
-        FUZZ_CHECK(rec->UnlockBitmap(rec, b) == (usable && locked ? 1 : 0) && (!usable || !locked || b->isInitialized));
+        FUZZ_CHECK(rec->UnlockBitmap(rec, b) == (usable && locked ? 1 : 0) &&
+                   (!usable || !locked || b->isInitialized));
     } else {
         const uint32_t pixel = in.U32();
         Withdraw(b);
@@ -355,7 +372,8 @@ void OpCopy(Input &in, SCommonRec *rec, int) {
     const bool checked = dst && src && dst->isAllocated && src->isAllocated && src->isInitialized;
     const bool ok = checked && dst != src && !dst->isLocked && !src->isLocked && dst->info.bits && src->info.bits &&
                     dst->info.bitsPerPixel / 8 == src->info.bitsPerPixel / 8;
-    const bool dstInit = dst && dst->isInitialized, dstLocked = dst && dst->isLocked, srcLocked = src && src->isLocked;
+    const bool dstInit = dst && dst->isInitialized, dstLocked = dst && dst->isLocked,
+               srcLocked = src && src->isLocked;
     if (ok)
         model::ModelCopy(model::Rebase(dst->info, g.arena, g.shadow), model::Rebase(src->info, g.arena, g.shadow), sx,
                          sy, dx, dy, w, h, keyed);
@@ -368,8 +386,14 @@ void OpCopy(Input &in, SCommonRec *rec, int) {
 // Allocated already: the allocation in force stays, only the description is recorded. Else a new
 // screen bitmap over the buffer (in the arena, or none), superseding the one before.
 void OpAllocBuffer(Input &in, SCommonRec *rec, int r) {
-    static constexpr uint32_t kMasks[8][3] = {{0x7C00, 0x3E0, 0x1F}, {0xF800, 0x7E0, 0x1F}, {0xFF0000, 0xFF00, 0xFF},
-        {0xFF, 0xFF00, 0xFF0000}, {0, 0, 0}, {0xF00, 0xF0, 0xF}, {0x80000001, 6, 0x7FFFFFF0}, {~0u, ~0u, 0}};
+    static constexpr uint32_t kMasks[8][3] = {{0x7C00, 0x3E0, 0x1F},
+                                              {0xF800, 0x7E0, 0x1F},
+                                              {0xFF0000, 0xFF00, 0xFF},
+                                              {0xFF, 0xFF00, 0xFF0000},
+                                              {0, 0, 0},
+                                              {0xF00, 0xF0, 0xF},
+                                              {0x80000001, 6, 0x7FFFFFF0},
+                                              {~0u, ~0u, 0}};
     const uint32_t flags = in.Byte();
     const int32_t sub = in.Bool() ? in.Int() : 0;
     const uint32_t width = in.Size(), height = in.Size(), depth = kDepths[in.Byte() % std::size(kDepths)];
@@ -427,9 +451,9 @@ void OpDrawing(Input &in, SCommonRec *rec, int r) {
     }
 }
 
-constexpr void (*kOps[])(Input &, SCommonRec *, int) = {OpDoneRecord, OpInitPalette, OpInitBitmap, OpRefs,
-                                                         OpWrite,      OpLockOrClear, OpCopy,       OpAllocBuffer,
-                                                         OpDealloc,    OpSetCallbacks, OpDrawing};
+constexpr void (*kOps[])(Input &, SCommonRec *, int) = {OpDoneRecord, OpInitPalette,  OpInitBitmap, OpRefs,
+                                                        OpWrite,      OpLockOrClear,  OpCopy,       OpAllocBuffer,
+                                                        OpDealloc,    OpSetCallbacks, OpDrawing};
 
 // One step: an opcode byte (bit 7 the record, the rest modulo the count the operation; a step on a
 // record not yet made makes it), then its arguments. A step the host takes from inside the driver

@@ -19,7 +19,7 @@
 #endif
 
 class HostModule {
-public:
+  public:
     HostModule() {
         const char *path = HostLibraryPath();
 #if defined(VANTU_HOST_PE_LOADER)
@@ -64,7 +64,7 @@ public:
         return chosen != nullptr && *chosen != '\0' ? chosen : VANTU_MEM_PATH;
     }
 
-private:
+  private:
     void *module_ = nullptr;
 };
 

@@ -91,8 +91,8 @@ inline void ModelClear(const SBitmapInfo &info, uint32_t pixel) {
 // 0 <= v < h (0 standing for the source's size) where both lie inside their
 // surfaces; a keyed copy skips pixels whose bytes are all 0 and moves none of
 // more than 4 bytes.
-inline void ModelCopy(const SBitmapInfo &dst, const SBitmapInfo &src, int32_t sx, int32_t sy, int32_t dx,
-                      int32_t dy, int32_t w, int32_t h, bool keyed) {
+inline void ModelCopy(const SBitmapInfo &dst, const SBitmapInfo &src, int32_t sx, int32_t sy, int32_t dx, int32_t dy,
+                      int32_t w, int32_t h, bool keyed) {
     const uint32_t p = src.bitsPerPixel / 8;
     if (p == 0 || (keyed && p > 4) || p != dst.bitsPerPixel / 8)
         return;
@@ -100,10 +100,10 @@ inline void ModelCopy(const SBitmapInfo &dst, const SBitmapInfo &src, int32_t sx
     const int64_t height = h != 0 ? h : static_cast<int32_t>(src.height);
     const int64_t u0 = std::max<int64_t>({0, -int64_t{sx}, -int64_t{dx}});
     const int64_t v0 = std::max<int64_t>({0, -int64_t{sy}, -int64_t{dy}});
-    const int64_t u1 = std::min<int64_t>({width, static_cast<int32_t>(src.width) - int64_t{sx},
-                                          static_cast<int32_t>(dst.width) - int64_t{dx}});
-    const int64_t v1 = std::min<int64_t>({height, static_cast<int32_t>(src.height) - int64_t{sy},
-                                          static_cast<int32_t>(dst.height) - int64_t{dy}});
+    const int64_t u1 = std::min<int64_t>(
+        {width, static_cast<int32_t>(src.width) - int64_t{sx}, static_cast<int32_t>(dst.width) - int64_t{dx}});
+    const int64_t v1 = std::min<int64_t>(
+        {height, static_cast<int32_t>(src.height) - int64_t{sy}, static_cast<int32_t>(dst.height) - int64_t{dy}});
     if (u0 >= u1)
         return;
     std::vector<uint8_t> temporary;

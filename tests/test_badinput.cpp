@@ -48,13 +48,27 @@ class BadInput : public ::testing::Test {
 
 TEST_F(BadInput, NullRecordRefused) {
     SCommonRec *const no = nullptr;
-    ExpectZeros({CommonDone(no), CommonAllocWindow(no, 0, 0, 0), CommonAllocFullScreen(no, 0, 0, 0, 8, 8, 32, 0, 0),
-                 CommonAllocBuffer(no, 0, 0, &kScreen), CommonDealloc(no), CommonSetDebugMsgFunc(no, Count),
-                 CommonSetCallbacks(no, nullptr, nullptr), P(CommonDrawBegin(no)), CommonDrawEnd(no), CommonFlip(no),
-                 CommonFlipToPrimary(no), CommonSync(no), P(CommonInitPalette(no, nullptr, 0)),
-                 P(CommonInitBitmap(no, 1, 1)), P(CommonInitScreenBitmap(no)), CommonDoneBitmap(no, a),
-                 P(CommonLockBitmap(no, a)), CommonClearBitmapSW(no, a, 1), CommonCopyBitmapSW(no, a, b, 0, 0, 0, 0, 0, 0, 0),
-                 CommonCopyEntireBitmapSW(no, b, a, 0, 0, 1), CommonGetScreenColorRGB(no, nullptr, 0x7F),
+    ExpectZeros({CommonDone(no),
+                 CommonAllocWindow(no, 0, 0, 0),
+                 CommonAllocFullScreen(no, 0, 0, 0, 8, 8, 32, 0, 0),
+                 CommonAllocBuffer(no, 0, 0, &kScreen),
+                 CommonDealloc(no),
+                 CommonSetDebugMsgFunc(no, Count),
+                 CommonSetCallbacks(no, nullptr, nullptr),
+                 P(CommonDrawBegin(no)),
+                 CommonDrawEnd(no),
+                 CommonFlip(no),
+                 CommonFlipToPrimary(no),
+                 CommonSync(no),
+                 P(CommonInitPalette(no, nullptr, 0)),
+                 P(CommonInitBitmap(no, 1, 1)),
+                 P(CommonInitScreenBitmap(no)),
+                 CommonDoneBitmap(no, a),
+                 P(CommonLockBitmap(no, a)),
+                 CommonClearBitmapSW(no, a, 1),
+                 CommonCopyBitmapSW(no, a, b, 0, 0, 0, 0, 0, 0, 0),
+                 CommonCopyEntireBitmapSW(no, b, a, 0, 0, 1),
+                 CommonGetScreenColorRGB(no, nullptr, 0x7F),
                  CommonAllocBitmap(no, a)});
     EXPECT_EQ(a->isLocked, 0);
     EXPECT_EQ(a->isInitialized, 0);
@@ -78,11 +92,13 @@ TEST_F(BadInput, NullRecordIgnoredWhereUnused) {
 
 TEST_F(BadInput, NullBitmapOrPaletteRefused) {
     SCommonPalette *p = rec->InitPalette(rec, nullptr, 0);
-    ExpectZeros({CommonDonePalette(rec, nullptr), CommonDoneBitmap(rec, nullptr), CommonSetBitmapPalette(rec, nullptr, p),
-                 P(CommonGetBitmapInfo(rec, nullptr)), CommonIsBitmapInitialized(rec, nullptr),
-                 P(CommonLockBitmap(rec, nullptr)), CommonUnlockBitmap(rec, nullptr), CommonClearBitmapSW(rec, nullptr, 1),
-                 CommonAllocBitmap(rec, nullptr), CommonDeallocBitmap(rec, nullptr), CommonGetScreenColor8(rec, nullptr, 1),
-                 CommonCopyBitmapSW(rec, a, nullptr, 0, 0, 0, 0, 0, 0, 0), CommonCopyEntireBitmapSW(rec, nullptr, a, 0, 0, 1)});
+    ExpectZeros({CommonDonePalette(rec, nullptr), CommonDoneBitmap(rec, nullptr),
+                 CommonSetBitmapPalette(rec, nullptr, p), P(CommonGetBitmapInfo(rec, nullptr)),
+                 CommonIsBitmapInitialized(rec, nullptr), P(CommonLockBitmap(rec, nullptr)),
+                 CommonUnlockBitmap(rec, nullptr), CommonClearBitmapSW(rec, nullptr, 1),
+                 CommonAllocBitmap(rec, nullptr), CommonDeallocBitmap(rec, nullptr),
+                 CommonGetScreenColor8(rec, nullptr, 1), CommonCopyBitmapSW(rec, a, nullptr, 0, 0, 0, 0, 0, 0, 0),
+                 CommonCopyEntireBitmapSW(rec, nullptr, a, 0, 0, 1)});
     EXPECT_EQ(a->isInitialized, 0) << "the other side of a copy is not marked";
     EXPECT_EQ(a->isLocked, 0) << "nor left locked";
     EXPECT_EQ(p->header.refCount, 1);
@@ -96,8 +112,13 @@ TEST_F(BadInput, NullBitmapOrPaletteRefused) {
 
 TEST_F(BadInput, PaletteCountsOutsideRange) {
     const std::vector<uint32_t> colours(256, 0x010203);
-    for (const auto &[count, nullColours] : {std::pair{-1, false}, {INT32_MIN, false}, {257, false},
-                                             {INT32_MAX, false}, {1, true}, {0, true}, {256, false}}) {
+    for (const auto &[count, nullColours] : {std::pair{-1, false},
+                                             {INT32_MIN, false},
+                                             {257, false},
+                                             {INT32_MAX, false},
+                                             {1, true},
+                                             {0, true},
+                                             {256, false}}) {
         SCommonPalette *p = rec->InitPalette(rec, nullColours ? nullptr : colours.data(), count);
         ASSERT_EQ(p != nullptr, count >= 0 && count <= 256 && !(nullColours && count > 0)) << count;
         EXPECT_EQ(rec->palettes.first, p == nullptr ? nullptr : &p->link) << count;

@@ -12,7 +12,8 @@
 namespace {
 
 size_t Count(const SCommonList &list, size_t n = 0) {
-    for (SCommonLink *l = list.first; l != nullptr; l = l->next, ++n) {}
+    for (SCommonLink *l = list.first; l != nullptr; l = l->next, ++n) {
+    }
     return n;
 }
 
@@ -75,7 +76,12 @@ TEST_F(Bitmaps, PaletteLivesWhileAnyHolderHoldsIt) {
 // through InitBitmap is refused exactly when the hook fails. Locking needs an
 // allocated bitmap, and a lock outlives deallocation.
 TEST_F(Bitmaps, AllocationHookStateTable) {
-    const struct { const char *name; uint8_t allocated, readied; vantu_bool result; bool becomesAllocated; } cases[] = {
+    const struct {
+        const char *name;
+        uint8_t allocated, readied;
+        vantu_bool result;
+        bool becomesAllocated;
+    } cases[] = {
         {"driver not allocated", 0, 0, 1, false}, {"allocated, not ready", 1, 0, 0, false}, {"ready", 1, 1, 1, true}};
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);

@@ -50,15 +50,17 @@ TEST_F(ClearCopy, LayoutsAgainstModel) {
         const bool sBottomUp = pick(0, 1), scroll = pick(0, 2) == 0;
         const uint32_t sw = pick(wide / 2, wide), sh = pick(1, 8), sStride = sw * p + pick(0, 5);
         const uint32_t bw = scroll ? pick(int(sw) / 2, int(sw)) : pick(1, wide), bh = pick(1, 8);
-        const int32_t bStride = scroll ? int32_t(sStride)
-                                : pick(0, 3) ? int32_t(bw * p + pick(0, 5)) : pick(0, 3 * wide) + 1;
+        const int32_t bStride = scroll       ? int32_t(sStride)
+                                : pick(0, 3) ? int32_t(bw * p + pick(0, 5))
+                                             : pick(0, 3 * wide) + 1;
         const size_t sExtent = Extent(sw * p, sh, sStride), bExtent = Extent(bw * p, bh, size_t(bStride));
         Arena arena(sExtent + bExtent + 64), model(arena.Size());
         for (size_t i = 0; i < arena.Size(); i += p) // many pixels wholly 0, some partly
             for (uint32_t b = 0; b < p && i + b < arena.Size(); ++b)
                 arena.Data()[i + b] = pick(0, 2) ? uint8_t(pick(0, 3) ? pick(0, 255) : 0) : 0;
-        const size_t bAt = scroll && pick(0, 1) ? size_t(pick(0, int(sStride)))
-                           : scroll || pick(0, 1) ? size_t(pick(0, int(sExtent))) : sExtent + size_t(pick(0, 64));
+        const size_t bAt = scroll && pick(0, 1)   ? size_t(pick(0, int(sStride)))
+                           : scroll || pick(0, 1) ? size_t(pick(0, int(sExtent)))
+                                                  : sExtent + size_t(pick(0, 64));
         const SBitmapInfo screenDesc = Describe(arena, 0, sw, sh, bpp, sStride, sBottomUp);
         SBitmapInfo bDesc = Describe(arena, bAt, bw, bh, bpp, uint32_t(bStride), scroll ? sBottomUp : pick(0, 1));
         ASSERT_TRUE(rec->AllocBuffer(rec, 0, 0, &screenDesc));
@@ -83,9 +85,9 @@ TEST_F(ClearCopy, LayoutsAgainstModel) {
                                   : rec->CopyBitmap(rec, dst, src, sx, sy, dx, dy, w, h, keyed));
                 ModelCopy(Rebase(dInfo, arena, model), Rebase(sInfo, arena, model), sx, sy, dx, dy, w, h, keyed);
             }
-            ASSERT_EQ(arena.bytes, model.bytes) << "bpp " << bpp << " op " << op << " screen pitch "
-                                                 << int32_t(screenDesc.pitch) << " bitmap pitch " << int32_t(bDesc.pitch)
-                                                 << " at " << bAt << ", " << vantu::ActiveKernels().name << " kernels";
+            ASSERT_EQ(arena.bytes, model.bytes)
+                << "bpp " << bpp << " op " << op << " screen pitch " << int32_t(screenDesc.pitch) << " bitmap pitch "
+                << int32_t(bDesc.pitch) << " at " << bAt << ", " << vantu::ActiveKernels().name << " kernels";
             ASSERT_EQ(screen->isLocked + b->isLocked, 0) << "a lock left behind";
         }
         ASSERT_TRUE(rec->DoneBitmap(rec, b));

@@ -17,18 +17,23 @@ SCommonRec ScreenOf(uint32_t bpp, uint32_t r, uint32_t g, uint32_t b, SColourShi
 }
 bool Same(const SColourShift &a, const SColourShift &b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
-struct Layout { GetScreenColorFunc fixed; uint32_t r, g, b; };
-const Layout kLayouts[] = {{CommonGetScreenColor555, 0x7C00, 0x3E0, 0x1F}, {CommonGetScreenColor565, 0xF800, 0x7E0, 0x1F},
+struct Layout {
+    GetScreenColorFunc fixed;
+    uint32_t r, g, b;
+};
+const Layout kLayouts[] = {{CommonGetScreenColor555, 0x7C00, 0x3E0, 0x1F},
+                           {CommonGetScreenColor565, 0xF800, 0x7E0, 0x1F},
                            {CommonGetScreenColor888, 0xFF0000, 0xFF00, 0x00FF}};
 
 // The generic conversion with these masks must agree with them for every word (below).
 TEST(Colour, FixedLayoutsGiveTheWorkedValues) {
-    const struct { uint32_t colour, want[3]; /* 555, 565, 888 */ } rows[] = {
-        {0x000000, {0x0000, 0x0000, 0x000000}}, {0x00007F, {0x7C00, 0xF800, 0xFE0000}},
-        {0x007F00, {0x03E0, 0x07E0, 0x00FE00}}, {0x7F0000, {0x001F, 0x001F, 0x0000FE}},
-        {0x7F7F7F, {0x7FFF, 0xFFFF, 0xFEFEFE}}, {0x404040, {0x4210, 0x8410, 0x808080}},
-        {0x030000, {0x0001, 0x0001, 0x000006}}, {0x01000000, {0x0001, 0x0001, 0x000001}},
-        {0x0000FF, {0x7C00, 0xF800, 0xFE0000}}};
+    const struct {
+        uint32_t colour, want[3]; /* 555, 565, 888 */
+    } rows[] = {{0x000000, {0x0000, 0x0000, 0x000000}}, {0x00007F, {0x7C00, 0xF800, 0xFE0000}},
+                {0x007F00, {0x03E0, 0x07E0, 0x00FE00}}, {0x7F0000, {0x001F, 0x001F, 0x0000FE}},
+                {0x7F7F7F, {0x7FFF, 0xFFFF, 0xFEFEFE}}, {0x404040, {0x4210, 0x8410, 0x808080}},
+                {0x030000, {0x0001, 0x0001, 0x000006}}, {0x01000000, {0x0001, 0x0001, 0x000001}},
+                {0x0000FF, {0x7C00, 0xF800, 0xFE0000}}};
     for (const auto &row : rows)
         for (int i = 0; i < 3; ++i)
             EXPECT_EQ(kLayouts[i].fixed(nullptr, nullptr, row.colour), row.want[i]) << std::hex << row.colour;
@@ -36,7 +41,7 @@ TEST(Colour, FixedLayoutsGiveTheWorkedValues) {
 
 TEST(Colour, FixedLayoutsEqualGenericForEveryColourWord) {
     const uint32_t stride = sizeof(void *) == 4 ? 7 : 1; // an odd-stride sample under 32-bit emulation
-    for (const auto &layout : kLayouts) { // 24 bits per pixel always takes the generic path
+    for (const auto &layout : kLayouts) {                // 24 bits per pixel always takes the generic path
         SCommonRec rec = ScreenOf(24, layout.r, layout.g, layout.b);
         uint32_t mismatches = 0;
         for (uint32_t top : {0x00u, 0x01u, 0x80u, 0xFFu})
@@ -49,13 +54,21 @@ TEST(Colour, FixedLayoutsEqualGenericForEveryColourWord) {
 }
 
 TEST(Colour, GenericWithOtherMasks) {
-    const struct { uint32_t r, g, b, colour, pixel; } rows[] = {
-        {0x0F00, 0x00F0, 0x000F, 0x7F7F7F, 0x0FFF}, {0x0F00, 0x00F0, 0x000F, 0x00007F, 0x0F00},
-        {0x0F00, 0x00F0, 0x000F, 0x404040, 0x0888}, {0x0F00, 0x00F0, 0x000F, 0x030000, 1}, {0, 0, 0, 0, 0},
-        {0xFF000000, 0xFF0000, 0xFF00, 0x00007F, 0xFE000000}, {0xFF000000, 0xFF0000, 0xFF00, 0x7F7F7F, 0xFEFEFE00},
-        {0x3FF00000, 0xFFC00, 0x3FF, 0x7F7F7F, 0x3F8FE3F8}, {0, 0, 0, 0x7F7F7F, 1}, {0, 0, 0, 0x01000000, 1},
-        // Split masks: the byte is read signed (0xFF is -1), the right shift is arithmetic.
-        {0x101, 0, 0, 0x0000FF, 0x101}, {0x02000001, 0, 0, 0x0000FF, 0xFE000001}};
+    const struct {
+        uint32_t r, g, b, colour, pixel;
+    } rows[] = {{0x0F00, 0x00F0, 0x000F, 0x7F7F7F, 0x0FFF},
+                {0x0F00, 0x00F0, 0x000F, 0x00007F, 0x0F00},
+                {0x0F00, 0x00F0, 0x000F, 0x404040, 0x0888},
+                {0x0F00, 0x00F0, 0x000F, 0x030000, 1},
+                {0, 0, 0, 0, 0},
+                {0xFF000000, 0xFF0000, 0xFF00, 0x00007F, 0xFE000000},
+                {0xFF000000, 0xFF0000, 0xFF00, 0x7F7F7F, 0xFEFEFE00},
+                {0x3FF00000, 0xFFC00, 0x3FF, 0x7F7F7F, 0x3F8FE3F8},
+                {0, 0, 0, 0x7F7F7F, 1},
+                {0, 0, 0, 0x01000000, 1},
+                // Split masks: the byte is read signed (0xFF is -1), the right shift is arithmetic.
+                {0x101, 0, 0, 0x0000FF, 0x101},
+                {0x02000001, 0, 0, 0x0000FF, 0xFE000001}};
     for (const auto &row : rows) {
         SCommonRec rec = ScreenOf(16, row.r, row.g, row.b);
         EXPECT_EQ(rec.GetScreenColor(&rec, nullptr, row.colour), row.pixel) << std::hex << row.r << " " << row.colour;
@@ -63,30 +76,42 @@ TEST(Colour, GenericWithOtherMasks) {
 }
 
 TEST(Colour, MaskAnalysis) {
-    const struct { uint32_t mask, norm; int32_t shift; } rows[] = {
-        {0x7C00, 0x7C, 8}, {0x03E0, 0x7C, 3}, {0x001F, 0x7C, -2}, {0xF800, 0x7C, 9}, {0x07E0, 0x7E, 4},
-        {0xFF0000, 0x7F, 17}, {0xFF00, 0x7F, 9}, {0x00FF, 0x7F, 1}, {0x0F00, 0x78, 5}, {0x000F, 0x78, -3},
-        {0xFF000000, 0x7F, 25}, {0x80000000, 0x40, 25}, {0x3FF00000, 0x7F, 23}, {0x0003, 0x60, -5},
-        {0x0001, 0x40, -6}, {0, 0, 0}};
+    const struct {
+        uint32_t mask, norm;
+        int32_t shift;
+    } rows[] = {{0x7C00, 0x7C, 8},      {0x03E0, 0x7C, 3},    {0x001F, 0x7C, -2},     {0xF800, 0x7C, 9},
+                {0x07E0, 0x7E, 4},      {0xFF0000, 0x7F, 17}, {0xFF00, 0x7F, 9},      {0x00FF, 0x7F, 1},
+                {0x0F00, 0x78, 5},      {0x000F, 0x78, -3},   {0xFF000000, 0x7F, 25}, {0x80000000, 0x40, 25},
+                {0x3FF00000, 0x7F, 23}, {0x0003, 0x60, -5},   {0x0001, 0x40, -6},     {0, 0, 0}};
     for (const auto &row : rows)
         EXPECT_TRUE(Same(ScreenOf(24, row.mask, row.mask, row.mask).colourShift,
-                         {row.norm, row.norm, row.norm, row.shift, row.shift, row.shift})) << std::hex << row.mask;
+                         {row.norm, row.norm, row.norm, row.shift, row.shift, row.shift}))
+            << std::hex << row.mask;
 }
 
 // Only depth and red decide (the odd green and blue masks do not); the fixed
 // conversions leave colourShift as it was, and a reset clears it.
 TEST(Colour, SelectionTouchesColourShiftOnlyForTheGenericConversion) {
     const GetScreenColorFunc rgb = CommonGetScreenColorRGB;
-    const struct { uint32_t bpp, red; GetScreenColorFunc want; } rows[] = {
-        {8, 0x7C00, CommonGetScreenColor8}, {16, 0x7C00, CommonGetScreenColor555},
-        {16, 0xF800, CommonGetScreenColor565}, {16, 0xFF0000, rgb}, {32, 0xFF0000, CommonGetScreenColor888},
-        {32, 0xF800, rgb}, {24, 0xFF0000, rgb}, {15, 0x7C00, rgb}, {0, 0, rgb}};
+    const struct {
+        uint32_t bpp, red;
+        GetScreenColorFunc want;
+    } rows[] = {{8, 0x7C00, CommonGetScreenColor8},
+                {16, 0x7C00, CommonGetScreenColor555},
+                {16, 0xF800, CommonGetScreenColor565},
+                {16, 0xFF0000, rgb},
+                {32, 0xFF0000, CommonGetScreenColor888},
+                {32, 0xF800, rgb},
+                {24, 0xFF0000, rgb},
+                {15, 0x7C00, rgb},
+                {0, 0, rgb}};
     const SColourShift stale{1, 2, 3, 4, 5, 6};
     for (const auto &row : rows) {
         SCommonRec rec = ScreenOf(row.bpp, row.red, 0x3, 0x3000, stale);
         EXPECT_EQ(rec.GetScreenColor, row.want) << row.bpp << " " << std::hex << row.red;
         const SColourShift &got = rec.colourShift;
-        const SColourShift want = row.want == rgb ? SColourShift{got.redMask, 0x60, 0x60, got.redShift, -5, 7} : stale;
+        const SColourShift want =
+            row.want == rgb ? SColourShift{got.redMask, 0x60, 0x60, got.redShift, -5, 7} : stale;
         EXPECT_TRUE(Same(got, want)) << row.bpp;
         CommonResetScreenColor(&rec);
         EXPECT_EQ(rec.GetScreenColor, CommonGetScreenColorFail);
@@ -101,8 +126,9 @@ TEST(Colour, PaletteSearch) { // ties go to the lowest index; entry 0 takes part
     SCommonBitmap bmp{};
     EXPECT_EQ(CommonGetScreenColor8(nullptr, &bmp, 0x7F7F7F), 0u) << "no palette";
     bmp.palette = &pal;
-    const struct { uint32_t colour, index; } rows[] = {
-        {0x004040, 1}, {0x302010, 7}, {0x7F7F7F, 3}, {0x01000000, 7}, {0, 0}};
+    const struct {
+        uint32_t colour, index;
+    } rows[] = {{0x004040, 1}, {0x302010, 7}, {0x7F7F7F, 3}, {0x01000000, 7}, {0, 0}};
     for (const auto &row : rows)
         EXPECT_EQ(CommonGetScreenColor8(nullptr, &bmp, row.colour), row.index) << std::hex << row.colour;
     // Bytes are signed: red 0xFF is -1, next to 0 rather than to 0x7F.

@@ -59,7 +59,9 @@ struct {
 } gHost;
 constexpr uint32_t kUserData = 0xC0FFEE;
 vantu_bool VANTU_CALL HostAlloc(SCommonRec *, uint32_t ud) { return ++gHost.calls, ud == kUserData && gHost.allocOk; }
-vantu_bool VANTU_CALL HostDealloc(SCommonRec *, uint32_t ud) { return ++gHost.calls, ud == kUserData && gHost.freeOk; }
+vantu_bool VANTU_CALL HostDealloc(SCommonRec *, uint32_t ud) {
+    return ++gHost.calls, ud == kUserData && gHost.freeOk;
+}
 const SCommonCallbacks kCallbacks = {HostAlloc, HostDealloc, kUserData};
 
 // A bitmap of `r` over host memory that `info` describes, initialized without a write.
@@ -83,11 +85,20 @@ class Host : public ::testing::Test {
 
 TEST_F(Host, TypicalLifeSendsTheMessagesInOrder) {
     // Lines starting with '?' come only with host callbacks installed.
-    const Log readying = {"Readying\n", "Allocating all bitmaps\n", "All bitmaps allocated\n",
-                          "?Allocating surfaces\n", "?Surfaces allocated\n", "Readied\n"};
-    const Log unreadying = {"Unreadying\n", "?Deallocating surfaces\n", "?Surfaces deallocated\n",
-                            "Deallocating all bitmaps\n", "All bitmaps deallocated\n", "Unreadied\n",
-                            "Deallocating\n", "CommonDealloc\n"};
+    const Log readying = {"Readying\n",
+                          "Allocating all bitmaps\n",
+                          "All bitmaps allocated\n",
+                          "?Allocating surfaces\n",
+                          "?Surfaces allocated\n",
+                          "Readied\n"};
+    const Log unreadying = {"Unreadying\n",
+                            "?Deallocating surfaces\n",
+                            "?Surfaces deallocated\n",
+                            "Deallocating all bitmaps\n",
+                            "All bitmaps deallocated\n",
+                            "Unreadied\n",
+                            "Deallocating\n",
+                            "CommonDealloc\n"};
     for (const bool callbacks : {false, true}) {
         SCOPED_TRACE(callbacks ? "with host callbacks" : "without host callbacks");
         gLog.clear();
@@ -117,7 +128,8 @@ TEST_F(Host, TypicalLifeSendsTheMessagesInOrder) {
 
 // One record through every format in turn: each Dealloc must leave it ready for the next.
 TEST_F(Host, ScreenIsTheHostsBufferForEachFormat) {
-    std::pair<HostBuffer, uint32_t> cases[] = { // each with the pixel value of full red on it
+    std::pair<HostBuffer, uint32_t> cases[] = {
+        // each with the pixel value of full red on it
         {HostBuffer(5, 3, 16, 0x7C00, 0x03E0, 0x001F), 0x7C00},
         {HostBuffer(7, 2, 16, 0xF800, 0x07E0, 0x001F), 0xF800},
         {HostBuffer(4, 4, 32, 0xFF0000, 0xFF00, 0xFF), 0xFE0000},
@@ -158,14 +170,18 @@ TEST_F(Host, CopiesAtEveryPixelSize) {
         for (size_t i = 0; i < arena.Size(); ++i) // every third byte 0: transparent pixels and partly-zero ones
             arena.Data()[i] = uint8_t(i % 3 == 0 ? 0 : 1 + i * 7);
         const SBitmapInfo screen = Describe(arena, 0, 100, 9, bpp, 100 * p + 3, bpp == 16);
-        const SBitmapInfo sprite = Describe(arena, Extent(100 * p + 3, 9, 100 * p + 3), 70, 5, bpp, 70 * p, bpp == 24);
+        const SBitmapInfo sprite =
+            Describe(arena, Extent(100 * p + 3, 9, 100 * p + 3), 70, 5, bpp, 70 * p, bpp == 24);
         ASSERT_TRUE(r->AllocBuffer(r, 0, 0, &screen));
         SCommonBitmap *const bmp = HostBitmap(r, sprite);
         EXPECT_EQ(bmp->info.bitsPerPixel, bpp) << "the bitmap takes the screen's format";
         model.bytes = arena.bytes;
         ASSERT_TRUE(r->ClearBitmap(r, r->screenBitmap, 0x5A3C1E));
         ModelClear(Rebase(screen, arena, model), 0x5A3C1E);
-        const struct { int32_t sx, sy, dx, dy, w, h; bool keyed; } copies[] = {
+        const struct {
+            int32_t sx, sy, dx, dy, w, h;
+            bool keyed;
+        } copies[] = {
             {3, 1, -2, 6, 60, 4, false}, // cut left and bottom
             {0, 0, 67, -2, 0, 0, true},  // the source's size, cut right and top
             {1, 0, 5, 0, 70, 1, true},   // one row, cut by the source's right edge
@@ -209,9 +225,11 @@ vantu_bool VANTU_CALL RefuseRestore(SCommonRec *) { return 0; }
 TEST_F(Host, DrawingPresentingAndSync) {
     std::vector<uint32_t> pixels(4 * 4);
     const SBitmapInfo desc{4, 4, 16, 0, 32, 0xFF0000, 0xFF00, 0xFF, 0, pixels.data()};
-    const struct { bool ready, drawing, hookRefuses; vantu_bool flip, sync; } cases[] = {
-        {true, true, false, 0, 0},  {false, true, false, 0, 0}, {true, false, false, 1, 1},
-        {false, false, false, 1, 0}, {true, false, true, 0, 1},  {false, false, true, 0, 0}};
+    const struct {
+        bool ready, drawing, hookRefuses;
+        vantu_bool flip, sync;
+    } cases[] = {{true, true, false, 0, 0},   {false, true, false, 0, 0}, {true, false, false, 1, 1},
+                 {false, false, false, 1, 0}, {true, false, true, 0, 1},  {false, false, true, 0, 0}};
     const RestoreLostSurfacesFunc restore = r->RestoreLostSurfaces;
     EXPECT_FALSE(r->DrawEnd(r)) << "DrawEnd without DrawBegin";
     for (const auto &c : cases) {
@@ -378,7 +396,8 @@ void CallbacksClearedByTheDebugFunction(SCommonRec *) {
     gHost = {0, true, true};
     // Cleared between a callback's message and its call, or while unreadying
     // walks the bitmaps, when the driver is still ready.
-    for (const auto [atAlloc, at] : {std::pair{true, "ing surfaces"}, {false, "ing surfaces"}, {false, "all bitmaps"}}) {
+    for (const auto [atAlloc, at] :
+         {std::pair{true, "ing surfaces"}, {false, "ing surfaces"}, {false, "all bitmaps"}}) {
         gClearAt = at;
         SCommonRec *r = DriverInit()(0, nullptr);
         ASSERT_TRUE(r->SetCallbacks(r, &kCallbacks, nullptr));

@@ -36,7 +36,8 @@ struct Surface {
 };
 
 Surface MakeSurface(std::mt19937 &rng, size_t rowBytes, int32_t rows) {
-    const size_t stride = rowBytes + rng() % 40, start = 1 + rng() % 64, last = stride * static_cast<size_t>(rows - 1);
+    const size_t stride = rowBytes + rng() % 40, start = 1 + rng() % 64,
+                 last = stride * static_cast<size_t>(rows - 1);
     const bool bottomUp = (rng() & 1) != 0;
     Surface s{vantu::test::Arena(start + last + rowBytes), bottomUp ? start + last : start,
               bottomUp ? -static_cast<ptrdiff_t>(stride) : static_cast<ptrdiff_t>(stride)};
@@ -54,7 +55,8 @@ void ShapeSource(std::mt19937 &rng, Surface &src, int p, int32_t n, int32_t rows
             uint8_t *px = row + x * p;
             bool clear = false;
             switch (key) {
-            case Key::Opaque: case Key::kCount: break;
+            case Key::Opaque:
+            case Key::kCount: break;
             case Key::Clear: clear = true; break;
             case Key::Half: clear = (rng() & 1) != 0; break;
             case Key::PartlyZeroBytes: // some bytes 0, never all of them
@@ -101,9 +103,10 @@ TEST_P(Kernels, MatchReferenceByteForByte) {
                     ref.copyKeyed[p](expect.Row0(), expect.pitch, src.Row0(), src.pitch, n, rows);
                     fast->copyKeyed[p](dst.Row0(), dst.pitch, src.Row0(), src.pitch, n, rows);
                 }
-                ASSERT_EQ(dst.arena.bytes, expect.arena.bytes) << fast->name << " op " << op << " pixel size " << p << " n " << n
-                    << " rows " << rows << " key " << static_cast<int>(key) << " pitch " << dst.pitch
-                    << " row 0 at " << dst.row0 << " seed " << kSeed;
+                ASSERT_EQ(dst.arena.bytes, expect.arena.bytes)
+                    << fast->name << " op " << op << " pixel size " << p << " n " << n << " rows " << rows << " key "
+                    << static_cast<int>(key) << " pitch " << dst.pitch << " row 0 at " << dst.row0 << " seed "
+                    << kSeed;
             }
 }
 
@@ -144,12 +147,14 @@ TEST(KernelDispatch, ActiveLevelIsTheCapOrTheHighest) {
     if (cap == nullptr)
         EXPECT_EQ(active, highest);
 #if defined(__GNUC__)
-    EXPECT_NE(vantu::KernelsForLevel(KernelLevel::Portable), nullptr) << "GCC and Clang builds have the portable level";
+    EXPECT_NE(vantu::KernelsForLevel(KernelLevel::Portable), nullptr)
+        << "GCC and Clang builds have the portable level";
 #endif
 }
 
 INSTANTIATE_TEST_SUITE_P(Levels, Kernels,
-                         testing::Values(KernelLevel::Portable, KernelLevel::SSE2, KernelLevel::AVX2, KernelLevel::AVX512),
+                         testing::Values(KernelLevel::Portable, KernelLevel::SSE2, KernelLevel::AVX2,
+                                         KernelLevel::AVX512),
                          [](const auto &info) { return std::string(Name(info.param)); });
 
 } // namespace

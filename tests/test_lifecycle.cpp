@@ -38,7 +38,8 @@ TEST_F(Lifecycle, InitMakesPlaceholderMutexAndMessage) {
     EXPECT_TRUE(record->screenBitmap->isScreen);
     EXPECT_EQ(record->bitmaps.first, &record->screenBitmap->link);
     EXPECT_EQ(record->bitmaps.last, record->bitmaps.first);
-    EXPECT_EQ(std::exchange(g_out, {}), Log{"dVANTU: Initializing: <unknown> screen driver (version: 2, build: 2)\n"});
+    EXPECT_EQ(std::exchange(g_out, {}),
+              Log{"dVANTU: Initializing: <unknown> screen driver (version: 2, build: 2)\n"});
     // Done deallocates through the slot before the finalizing message.
     record->Dealloc = RecordingDealloc;
     record->allocated = 1;
@@ -49,10 +50,14 @@ TEST_F(Lifecycle, InitMakesPlaceholderMutexAndMessage) {
 // Exactly one function receives each message: the record's own, the host's,
 // then the module default; without a record only the module default.
 TEST_F(Lifecycle, OutputFunctionChoice) {
-    const struct { DebugMsgFunc own, host, fallback; bool withRecord; char expected; /* 0: dropped */ } cases[] = {
-        {OwnFunc, HostFunc, DefaultFunc, true, 'r'},  {nullptr, HostFunc, DefaultFunc, true, 'h'},
-        {nullptr, nullptr, DefaultFunc, true, 'd'},   {OwnFunc, nullptr, nullptr, true, 'r'},
-        {nullptr, nullptr, nullptr, true, 0},         {OwnFunc, HostFunc, DefaultFunc, false, 'd'},
+    const struct {
+        DebugMsgFunc own, host, fallback;
+        bool withRecord;
+        char expected; /* 0: dropped */
+    } cases[] = {
+        {OwnFunc, HostFunc, DefaultFunc, true, 'r'}, {nullptr, HostFunc, DefaultFunc, true, 'h'},
+        {nullptr, nullptr, DefaultFunc, true, 'd'},  {OwnFunc, nullptr, nullptr, true, 'r'},
+        {nullptr, nullptr, nullptr, true, 0},        {OwnFunc, HostFunc, DefaultFunc, false, 'd'},
         {OwnFunc, HostFunc, nullptr, false, 0},
     };
     SCommonRec *record = CommonInit(0);

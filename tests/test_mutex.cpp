@@ -63,9 +63,8 @@ TEST(Mutex, OwnerEndingWithoutReleaseAbandonsIt) {
         GTEST_SKIP() << kNoOwnerDeath;
     void *mutex = MutexCreate();
     // Taken twice: abandonment drops the whole count at once.
-    EXPECT_TRUE(OnOtherThread([=] {
-        return MutexWait(mutex, 0) == WaitResult::Acquired && MutexWait(mutex, 0) == WaitResult::Acquired;
-    }));
+    EXPECT_TRUE(OnOtherThread(
+        [=] { return MutexWait(mutex, 0) == WaitResult::Acquired && MutexWait(mutex, 0) == WaitResult::Acquired; }));
     EXPECT_EQ(MutexWait(mutex, 1000), WaitResult::Abandoned);
     EXPECT_EQ(PollFromOtherThread(mutex, 0), WaitResult::TimedOut) << "the waiter owns it now";
     EXPECT_TRUE(MutexRelease(mutex));

@@ -19,7 +19,9 @@ void VANTU_CALL Capture(SCommonRec *, const char *text) {
     ASSERT_EQ(std::strncmp(text, "VANTU: ", 7), 0) << text;
     g_log.push_back(text + 7);
 }
-vantu_bool Host(const char *what, uint32_t ud, bool ok) { return g_log.push_back(what + std::to_string(ud) + "]"), ok; }
+vantu_bool Host(const char *what, uint32_t ud, bool ok) {
+    return g_log.push_back(what + std::to_string(ud) + "]"), ok;
+}
 vantu_bool VANTU_CALL HostAlloc(SCommonRec *, uint32_t ud) { return Host("[alloc ", ud, g_hostAllocOk); }
 vantu_bool VANTU_CALL HostDealloc(SCommonRec *, uint32_t ud) { return Host("[dealloc ", ud, g_hostDeallocOk); }
 

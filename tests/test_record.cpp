@@ -8,7 +8,11 @@
 
 namespace {
 
-struct Seen { int calls = 0; int32_t refCount = 0; uint32_t size = 0; } g_seen;
+struct Seen {
+    int calls = 0;
+    int32_t refCount = 0;
+    uint32_t size = 0;
+} g_seen;
 
 void VANTU_CALL RecordingDestruct(void *record) {
     const auto *header = static_cast<const SCommonHeader *>(record);
@@ -29,7 +33,11 @@ TEST(Release, DestructorRunsOnceWithTheRecordIntactAtTheLastReference) {
     EXPECT_EQ(g_seen.size, sizeof(SCommonHeader));
 }
 
-struct Member { SCommonHeader header; SCommonLink link; int id; };
+struct Member {
+    SCommonHeader header;
+    SCommonLink link;
+    int id;
+};
 
 // The members' ids walking forward, or walking backward and put back in order.
 std::vector<int> Ids(const SCommonList &list, bool backward) {

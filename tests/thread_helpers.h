@@ -9,7 +9,8 @@ inline constexpr const char *kNoOwnerDeath =
     "robust futexes are unavailable (user-mode emulation): a dead owner cannot be detected";
 
 // Runs `f` on a thread of its own and returns its result.
-template <class F> auto OnOtherThread(F f) {
+template <class F>
+auto OnOtherThread(F f) {
     decltype(f()) result{};
     std::thread t([&] { result = f(); });
     t.join();

@@ -159,8 +159,7 @@ typedef vantu_bool(VANTU_CALL *FlipToPrimaryFunc)(SCommonRec *record);
 /* True exactly when the driver is ready and not drawing. */
 typedef vantu_bool(VANTU_CALL *SyncFunc)(SCommonRec *record);
 /* New palette from `count` (0..256) colour words, the rest 0; null if refused. */
-typedef SCommonPalette *(VANTU_CALL *InitPaletteFunc)(SCommonRec *record, const uint32_t *colours,
-                                                      int32_t count);
+typedef SCommonPalette *(VANTU_CALL *InitPaletteFunc)(SCommonRec *record, const uint32_t *colours, int32_t count);
 /* Drop the caller's reference to a palette; true (false for a null palette). */
 typedef vantu_bool(VANTU_CALL *DonePaletteFunc)(SCommonRec *record, SCommonPalette *palette);
 /* Pixel value of colour word `colour` for `bitmap` on the current screen (0 only for colour 0). */
@@ -185,9 +184,8 @@ typedef vantu_bool(VANTU_CALL *CopyBitmapFunc)(SCommonRec *record, SCommonBitmap
                                                int32_t srcX, int32_t srcY, int32_t dstX, int32_t dstY,
                                                int32_t copyWidth, int32_t copyHeight, vantu_bool transparent);
 /* Copy all of `src` with its top-left pixel at (dstX, dstY), clipped. */
-typedef vantu_bool(VANTU_CALL *CopyEntireBitmapFunc)(SCommonRec *record, SCommonBitmap *dst,
-                                                     SCommonBitmap *src, int32_t dstX, int32_t dstY,
-                                                     vantu_bool transparent);
+typedef vantu_bool(VANTU_CALL *CopyEntireBitmapFunc)(SCommonRec *record, SCommonBitmap *dst, SCommonBitmap *src,
+                                                     int32_t dstX, int32_t dstY, vantu_bool transparent);
 /* Mark an allocated bitmap locked and return its description; null if refused. */
 typedef SBitmapInfo *(VANTU_CALL *LockBitmapFunc)(SCommonRec *record, SCommonBitmap *bitmap);
 /* Unlock a locked bitmap and mark it initialized; false if it was not locked. */
@@ -269,7 +267,7 @@ struct SCommonRec {
     DeallocBitmapFunc DeallocBitmap;
     RestoreLostSurfacesFunc RestoreLostSurfaces;
 
-    void *drawMutex;  /* serializes drawing; null after finalization */
+    void *drawMutex;    /* serializes drawing; null after finalization */
     uint32_t allocMode; /* 0 none, 1 window, 2 full screen, 3 buffer */
 
     /* Allocation parameters: windowArg up to subDevice are zeroed as one block. */

@@ -155,8 +155,8 @@ void ShiftRow(const vantu::PixelKernels &kernels, uint8_t *dst, const uint8_t *s
 // temporary when the two share memory (a host scrolling its screen through a
 // second bitmap over the same buffer). False only when such a temporary was
 // needed and memory for it could not be had.
-bool Transfer(const vantu::PixelKernels &kernels, const Block &dst, const Block &src, int64_t rowBytes,
-              int32_t rows, uint32_t p, bool keyed) {
+bool Transfer(const vantu::PixelKernels &kernels, const Block &dst, const Block &src, int64_t rowBytes, int32_t rows,
+              uint32_t p, bool keyed) {
     if (dst.hi <= src.lo || src.hi <= dst.lo) {
         Move(kernels, dst.first, dst.pitch, src.first, src.pitch, rowBytes, rows, p, keyed);
         return true;
@@ -305,9 +305,9 @@ vantu_bool VANTU_CALL CommonCopyBitmap(SCommonRec *, SCommonBitmap *dst, SCommon
     return 1;
 }
 
-vantu_bool VANTU_CALL CommonCopyBitmapSW(SCommonRec *record, SCommonBitmap *dst, SCommonBitmap *src,
-                                         int32_t srcX, int32_t srcY, int32_t dstX, int32_t dstY,
-                                         int32_t copyWidth, int32_t copyHeight, vantu_bool transparent) {
+vantu_bool VANTU_CALL CommonCopyBitmapSW(SCommonRec *record, SCommonBitmap *dst, SCommonBitmap *src, int32_t srcX,
+                                         int32_t srcY, int32_t dstX, int32_t dstY, int32_t copyWidth,
+                                         int32_t copyHeight, vantu_bool transparent) {
     if (record == nullptr ||
         !CommonCopyBitmap(record, dst, src, srcX, srcY, dstX, dstY, copyWidth, copyHeight, transparent))
         return 0;
@@ -320,8 +320,8 @@ vantu_bool VANTU_CALL CommonCopyBitmapSW(SCommonRec *record, SCommonBitmap *dst,
     return DoCopy(*dstInfo, *srcInfo, srcX, srcY, dstX, dstY, copyWidth, copyHeight, transparent != 0) ? 1 : 0;
 }
 
-vantu_bool VANTU_CALL CommonCopyBitmapFail(SCommonRec *, SCommonBitmap *, SCommonBitmap *, int32_t, int32_t,
-                                           int32_t, int32_t, int32_t, int32_t, vantu_bool) {
+vantu_bool VANTU_CALL CommonCopyBitmapFail(SCommonRec *, SCommonBitmap *, SCommonBitmap *, int32_t, int32_t, int32_t,
+                                           int32_t, int32_t, int32_t, vantu_bool) {
     return 0;
 }
 
@@ -334,8 +334,8 @@ void CommonDoCopyBitmapSW(SCommonRec *, const SBitmapInfo *dstInfo, const SBitma
 
 // ---- Whole-bitmap copy -------------------------------------------------------------------------
 
-vantu_bool VANTU_CALL CommonCopyEntireBitmap(SCommonRec *record, SCommonBitmap *dst, SCommonBitmap *src,
-                                             int32_t dstX, int32_t dstY, vantu_bool transparent) {
+vantu_bool VANTU_CALL CommonCopyEntireBitmap(SCommonRec *record, SCommonBitmap *dst, SCommonBitmap *src, int32_t dstX,
+                                             int32_t dstY, vantu_bool transparent) {
     return CommonCopyBitmap(record, dst, src, 0, 0, dstX, dstY, 0, 0, transparent);
 }
 
@@ -352,8 +352,8 @@ vantu_bool VANTU_CALL CommonCopyEntireBitmapDefault(SCommonRec *record, SCommonB
                         transparent);
 }
 
-vantu_bool VANTU_CALL CommonCopyEntireBitmapFail(SCommonRec *, SCommonBitmap *, SCommonBitmap *, int32_t,
-                                                 int32_t, vantu_bool) {
+vantu_bool VANTU_CALL CommonCopyEntireBitmapFail(SCommonRec *, SCommonBitmap *, SCommonBitmap *, int32_t, int32_t,
+                                                 vantu_bool) {
     return 0;
 }
 

@@ -62,12 +62,10 @@ void CommonForgetHeldBitmap(const SCommonBitmap *bitmap);
 
 // ---- Allocation and readiness -------------------------------------------------------
 
-vantu_bool VANTU_CALL CommonAllocWindow(SCommonRec *record, uint32_t flags, int32_t subDevice,
-                                        uint32_t windowArg);
+vantu_bool VANTU_CALL CommonAllocWindow(SCommonRec *record, uint32_t flags, int32_t subDevice, uint32_t windowArg);
 vantu_bool VANTU_CALL CommonAllocFullScreen(SCommonRec *record, uint32_t flags, int32_t subDevice,
                                             uint32_t fullScreenArg, uint32_t width, uint32_t height,
-                                            uint32_t bitsPerPixel, uint32_t fullScreenArg2,
-                                            uint32_t fullScreenArg3);
+                                            uint32_t bitsPerPixel, uint32_t fullScreenArg2, uint32_t fullScreenArg3);
 vantu_bool VANTU_CALL CommonAllocBuffer(SCommonRec *record, uint32_t flags, int32_t subDevice,
                                         const SBitmapInfo *buffer);
 vantu_bool VANTU_CALL CommonDealloc(SCommonRec *record);
@@ -135,8 +133,7 @@ vantu_bool VANTU_CALL CommonDonePaletteFail(SCommonRec *record, SCommonPalette *
 SCommonBitmap *VANTU_CALL CommonInitBitmapFail(SCommonRec *record, int32_t width, int32_t height);
 SCommonBitmap *VANTU_CALL CommonInitScreenBitmapFail(SCommonRec *record);
 vantu_bool VANTU_CALL CommonDoneBitmapFail(SCommonRec *record, SCommonBitmap *bitmap);
-vantu_bool VANTU_CALL CommonSetBitmapPaletteFail(SCommonRec *record, SCommonBitmap *bitmap,
-                                                 SCommonPalette *palette);
+vantu_bool VANTU_CALL CommonSetBitmapPaletteFail(SCommonRec *record, SCommonBitmap *bitmap, SCommonPalette *palette);
 SBitmapInfo *VANTU_CALL CommonGetBitmapInfoFail(SCommonRec *record, SCommonBitmap *bitmap);
 vantu_bool VANTU_CALL CommonIsBitmapInitializedFail(SCommonRec *record, SCommonBitmap *bitmap);
 SBitmapInfo *VANTU_CALL CommonLockBitmapFail(SCommonRec *record, SCommonBitmap *bitmap);
@@ -166,23 +163,23 @@ vantu_bool VANTU_CALL CommonClearBitmapFail(SCommonRec *record, SCommonBitmap *b
 vantu_bool VANTU_CALL CommonCopyBitmap(SCommonRec *record, SCommonBitmap *dst, SCommonBitmap *src, int32_t srcX,
                                        int32_t srcY, int32_t dstX, int32_t dstY, int32_t copyWidth,
                                        int32_t copyHeight, vantu_bool transparent);
-vantu_bool VANTU_CALL CommonCopyBitmapSW(SCommonRec *record, SCommonBitmap *dst, SCommonBitmap *src,
-                                         int32_t srcX, int32_t srcY, int32_t dstX, int32_t dstY,
-                                         int32_t copyWidth, int32_t copyHeight, vantu_bool transparent);
-vantu_bool VANTU_CALL CommonCopyBitmapFail(SCommonRec *record, SCommonBitmap *dst, SCommonBitmap *src,
-                                           int32_t srcX, int32_t srcY, int32_t dstX, int32_t dstY,
-                                           int32_t copyWidth, int32_t copyHeight, vantu_bool transparent);
-vantu_bool VANTU_CALL CommonCopyEntireBitmap(SCommonRec *record, SCommonBitmap *dst, SCommonBitmap *src,
-                                             int32_t dstX, int32_t dstY, vantu_bool transparent);
+vantu_bool VANTU_CALL CommonCopyBitmapSW(SCommonRec *record, SCommonBitmap *dst, SCommonBitmap *src, int32_t srcX,
+                                         int32_t srcY, int32_t dstX, int32_t dstY, int32_t copyWidth,
+                                         int32_t copyHeight, vantu_bool transparent);
+vantu_bool VANTU_CALL CommonCopyBitmapFail(SCommonRec *record, SCommonBitmap *dst, SCommonBitmap *src, int32_t srcX,
+                                           int32_t srcY, int32_t dstX, int32_t dstY, int32_t copyWidth,
+                                           int32_t copyHeight, vantu_bool transparent);
+vantu_bool VANTU_CALL CommonCopyEntireBitmap(SCommonRec *record, SCommonBitmap *dst, SCommonBitmap *src, int32_t dstX,
+                                             int32_t dstY, vantu_bool transparent);
 vantu_bool VANTU_CALL CommonCopyEntireBitmapSW(SCommonRec *record, SCommonBitmap *dst, SCommonBitmap *src,
                                                int32_t dstX, int32_t dstY, vantu_bool transparent);
 vantu_bool VANTU_CALL CommonCopyEntireBitmapDefault(SCommonRec *record, SCommonBitmap *dst, SCommonBitmap *src,
                                                     int32_t dstX, int32_t dstY, vantu_bool transparent);
 vantu_bool VANTU_CALL CommonCopyEntireBitmapFail(SCommonRec *record, SCommonBitmap *dst, SCommonBitmap *src,
                                                  int32_t dstX, int32_t dstY, vantu_bool transparent);
-void CommonDoCopyBitmapSW(SCommonRec *record, const SBitmapInfo *dstInfo, const SBitmapInfo *srcInfo,
-                          int32_t srcX, int32_t srcY, int32_t dstX, int32_t dstY, int32_t copyWidth,
-                          int32_t copyHeight, vantu_bool transparent);
+void CommonDoCopyBitmapSW(SCommonRec *record, const SBitmapInfo *dstInfo, const SBitmapInfo *srcInfo, int32_t srcX,
+                          int32_t srcY, int32_t dstX, int32_t dstY, int32_t copyWidth, int32_t copyHeight,
+                          vantu_bool transparent);
 vantu_bool CommonClipRect(SCommonRect *other, SCommonRect *rect, int32_t boundWidth, int32_t boundHeight);
 
 #ifdef __cplusplus

@@ -38,16 +38,14 @@ void *VANTU_CALL CommonDrawBegin(SCommonRec *record) {
         return nullptr;
     }
     switch (vantu::platform::MutexWait(record->drawMutex, kDrawWaitMs)) {
-    case WaitResult::Acquired:
-        break;
+    case WaitResult::Acquired: break;
     case WaitResult::Abandoned:
         // The previous drawer ended without DrawEnd. This wait made us the
         // owner; give the mutex back so it is not left owned while not drawing.
         vantu::platform::MutexRelease(record->drawMutex);
         return nullptr;
     case WaitResult::TimedOut:
-    case WaitResult::Failed:
-        return nullptr;
+    case WaitResult::Failed: return nullptr;
     }
     record->drawing = 1;
     return &record->version;
@@ -64,13 +62,9 @@ vantu_bool VANTU_CALL CommonDrawEnd(SCommonRec *record) {
     return 1;
 }
 
-vantu_bool VANTU_CALL CommonFlip(SCommonRec *record) {
-    return Present(record);
-}
+vantu_bool VANTU_CALL CommonFlip(SCommonRec *record) { return Present(record); }
 
-vantu_bool VANTU_CALL CommonFlipToPrimary(SCommonRec *record) {
-    return Present(record);
-}
+vantu_bool VANTU_CALL CommonFlipToPrimary(SCommonRec *record) { return Present(record); }
 
 vantu_bool VANTU_CALL CommonSync(SCommonRec *record) {
     if (record == nullptr) {

@@ -137,8 +137,8 @@ SCommonRec *CommonDoInit(SCommonRec *record, uint32_t hostHandle) {
         record->name = "<unknown> screen driver";
     record->version = kVersion;
     record->build = kBuild;
-    CommonDebugMsg(record, "Initializing: %s (version: %d, build: %d)\n", record->name,
-                   static_cast<int>(kVersion), static_cast<int>(kBuild));
+    CommonDebugMsg(record, "Initializing: %s (version: %d, build: %d)\n", record->name, static_cast<int>(kVersion),
+                   static_cast<int>(kBuild));
     record->allocated = 0;
     if (record->screenBitmap == nullptr)
         CommonSetScreenBitmap(record, CommonBitmapInit(nullptr, record, 1, 0, 0));

@@ -34,8 +34,7 @@ vantu_bool RunDoAlloc(SCommonRec *record, uint32_t flags, int32_t subDevice) {
 
 extern "C" {
 
-vantu_bool VANTU_CALL CommonAllocWindow(SCommonRec *record, uint32_t flags, int32_t subDevice,
-                                        uint32_t windowArg) {
+vantu_bool VANTU_CALL CommonAllocWindow(SCommonRec *record, uint32_t flags, int32_t subDevice, uint32_t windowArg) {
     if (record == nullptr)
         return 0;
     record->allocMode = 1;
@@ -46,8 +45,7 @@ vantu_bool VANTU_CALL CommonAllocWindow(SCommonRec *record, uint32_t flags, int3
 
 vantu_bool VANTU_CALL CommonAllocFullScreen(SCommonRec *record, uint32_t flags, int32_t subDevice,
                                             uint32_t fullScreenArg, uint32_t width, uint32_t height,
-                                            uint32_t bitsPerPixel, uint32_t fullScreenArg2,
-                                            uint32_t fullScreenArg3) {
+                                            uint32_t bitsPerPixel, uint32_t fullScreenArg2, uint32_t fullScreenArg3) {
     if (record == nullptr)
         return 0;
     record->fullScreenArg3 = fullScreenArg3;

@@ -154,11 +154,8 @@ WaitResult MutexWait(void *mutex, uint32_t timeoutMs) {
         return WaitResult::Acquired;
     }
     switch (TimedLock(&m->mutex, timeoutMs)) {
-    case 0:
-        TakeOwnership(m, self);
-        return WaitResult::Acquired;
-    case ETIMEDOUT:
-        return WaitResult::TimedOut;
+    case 0: TakeOwnership(m, self); return WaitResult::Acquired;
+    case ETIMEDOUT: return WaitResult::TimedOut;
     case EOWNERDEAD:
         // The caller holds the lock now, with all of the dead owner's
         // acquisitions dropped; marked consistent, it stays usable after

@@ -18,14 +18,10 @@ WaitResult MutexWait(void *mutex, uint32_t timeoutMs) {
         return WaitResult::Failed;
     }
     switch (WaitForSingleObject(static_cast<HANDLE>(mutex), static_cast<DWORD>(timeoutMs))) {
-    case WAIT_OBJECT_0:
-        return WaitResult::Acquired;
-    case WAIT_ABANDONED:
-        return WaitResult::Abandoned;
-    case WAIT_TIMEOUT:
-        return WaitResult::TimedOut;
-    default:
-        return WaitResult::Failed;
+    case WAIT_OBJECT_0: return WaitResult::Acquired;
+    case WAIT_ABANDONED: return WaitResult::Abandoned;
+    case WAIT_TIMEOUT: return WaitResult::TimedOut;
+    default: return WaitResult::Failed;
     }
 }
 

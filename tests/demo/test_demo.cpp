@@ -57,7 +57,10 @@ bool Matches(const ScreenFormat &format, const uint8_t *rgb, uint32_t colour) {
     return true;
 }
 
-struct Run { const char *dir; int width, height; };
+struct Run {
+    const char *dir;
+    int width, height;
+};
 constexpr Run kRuns[] = {{VANTU_DEMO_OUT, 320, 200}, {VANTU_DEMO_OUT_SMALL, 61, 43}};
 
 void PrintTo(const Run &run, std::ostream *os) { *os << run.width << "x" << run.height; }
@@ -73,7 +76,11 @@ TEST_P(DemoImage, KeyPixelsShowTheScene) {
     using namespace scene;
     const auto sp = Sprites(w, h);
     const int mid = s / 2;
-    const struct { const char *what; int x, y; uint32_t colour; } points[] = {
+    const struct {
+        const char *what;
+        int x, y;
+        uint32_t colour;
+    } points[] = {
         {"free sprite body", sp[kFree].x + mid, sp[kFree].y + mid, kRed},
         {"free sprite highlight", sp[kFree].x + mid - HighlightRadius(s), sp[kFree].y + mid - HighlightRadius(s),
          kRedLight},
@@ -89,15 +96,17 @@ TEST_P(DemoImage, KeyPixelsShowTheScene) {
     for (const auto &p : points) {
         ASSERT_TRUE(p.x >= 0 && p.x < w && p.y >= 0 && p.y < h) << p.what;
         const uint8_t *rgb = img.At(p.x, p.y);
-        EXPECT_TRUE(Matches(format, rgb, p.colour)) << p.what << " at " << p.x << "," << p.y << ": got " << int(rgb[0])
-                                                    << "," << int(rgb[1]) << "," << int(rgb[2]);
+        EXPECT_TRUE(Matches(format, rgb, p.colour)) << p.what << " at " << p.x << "," << p.y << ": got "
+                                                    << int(rgb[0]) << "," << int(rgb[1]) << "," << int(rgb[2]);
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(AllFormats, DemoImage,
                          ::testing::Combine(::testing::ValuesIn(kRuns), ::testing::ValuesIn(kScreenFormats)),
-                         [](const auto &p) { return std::to_string(std::get<0>(p.param).width) + "_" +
-                                                    std::string(std::get<1>(p.param).name); });
+                         [](const auto &p) {
+                             return std::to_string(std::get<0>(p.param).width) + "_" +
+                                    std::string(std::get<1>(p.param).name);
+                         });
 
 // Runs the demo; returns its exit status and everything it printed.
 int RunDemo(const std::string &args, std::string &output) {
@@ -118,7 +127,10 @@ TEST(DemoArguments, BadOnesGiveOneLineAndFailure) {
     std::FILE *f = std::fopen(file.c_str(), "w");
     ASSERT_TRUE(f != nullptr && std::fclose(f) == 0);
     const std::string out = " --out \"" + scratch + "/never\"";
-    const struct { std::string args; const char *message; } cases[] = {
+    const struct {
+        std::string args;
+        const char *message;
+    } cases[] = {
         {"--formats 888,999" + out, "unknown format '999'"},
         {"--formats 565," + out, "unknown format ''"},
         {"--size 0x200" + out, "bad size"},

@@ -412,7 +412,9 @@ static const uint16_t kCp1252High[32] = {
 };
 enum { CP_ACP = 0, CP_1252 = 1252, CP_UTF8 = 65001, MB_ERR_INVALID_CHARS = 8, WC_ERR_INVALID_CHARS = 0x80 };
 
-static int known_code_page(DWORD code_page) { return code_page == CP_ACP || code_page == CP_1252 || code_page == CP_UTF8; }
+static int known_code_page(DWORD code_page) {
+    return code_page == CP_ACP || code_page == CP_1252 || code_page == CP_UTF8;
+}
 
 static BOOL WINAPI IsDBCSLeadByteEx_shim(DWORD code_page, uint8_t byte) {
     (void)byte; /* neither 1252 nor UTF-8 has lead bytes */
@@ -425,7 +427,11 @@ static BOOL WINAPI IsDBCSLeadByteEx_shim(DWORD code_page, uint8_t byte) {
  * when the sequence is not valid UTF-8; *used gets its length. */
 static int32_t utf8_decode(const uint8_t *s, size_t left, size_t *used) {
     static const uint32_t kMin[4] = {0, 0x80, 0x800, 0x10000};
-    size_t length = s[0] < 0x80 ? 1 : (s[0] & 0xE0) == 0xC0 ? 2 : (s[0] & 0xF0) == 0xE0 ? 3 : (s[0] & 0xF8) == 0xF0 ? 4 : 0;
+    size_t length = s[0] < 0x80             ? 1
+                    : (s[0] & 0xE0) == 0xC0 ? 2
+                    : (s[0] & 0xF0) == 0xE0 ? 3
+                    : (s[0] & 0xF8) == 0xF0 ? 4
+                                            : 0;
     *used = 1;
     if (length == 0 || length > left)
         return -1;
@@ -557,28 +563,19 @@ static int WINAPI WideCharToMultiByte_shim(DWORD code_page, DWORD flags, const u
 
 /* ---- The table ------------------------------------------------------------------------------ */
 
-#define SHIM(name) {#name, (void *)name##_shim}
+#define SHIM(name)                                                                                                   \
+    { #name, (void *)name##_shim }
 static const struct pe_shim kKernel32[] = {
-    SHIM(CloseHandle),
-    SHIM(CreateMutexA),
-    SHIM(DeleteCriticalSection),
-    SHIM(EnterCriticalSection),
-    SHIM(FreeLibrary),
-    SHIM(GetLastError),
-    SHIM(GetModuleHandleA),
-    SHIM(GetModuleHandleW),
-    SHIM(GetProcAddress),
-    SHIM(InitializeCriticalSection),
-    SHIM(IsDBCSLeadByteEx),
-    SHIM(LeaveCriticalSection),
-    SHIM(LoadLibraryA),
-    SHIM(MultiByteToWideChar),
-    SHIM(ReleaseMutex),
-    SHIM(Sleep),
-    SHIM(TlsGetValue),
-    SHIM(VirtualProtect),
-    SHIM(VirtualQuery),
-    SHIM(WaitForSingleObject),
+    SHIM(CloseHandle),           SHIM(CreateMutexA),
+    SHIM(DeleteCriticalSection), SHIM(EnterCriticalSection),
+    SHIM(FreeLibrary),           SHIM(GetLastError),
+    SHIM(GetModuleHandleA),      SHIM(GetModuleHandleW),
+    SHIM(GetProcAddress),        SHIM(InitializeCriticalSection),
+    SHIM(IsDBCSLeadByteEx),      SHIM(LeaveCriticalSection),
+    SHIM(LoadLibraryA),          SHIM(MultiByteToWideChar),
+    SHIM(ReleaseMutex),          SHIM(Sleep),
+    SHIM(TlsGetValue),           SHIM(VirtualProtect),
+    SHIM(VirtualQuery),          SHIM(WaitForSingleObject),
     SHIM(WideCharToMultiByte),
 };
 #undef SHIM

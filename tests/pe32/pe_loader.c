@@ -38,8 +38,8 @@ struct pe_module {
     int refs;
     uint32_t entry_rva;
     uint32_t export_rva, export_size;
-    uint8_t *protect; /* PE_PAGE_* of every page */
-    int tls_index;    /* -1: the module has no TLS directory */
+    uint8_t *protect;                                          /* PE_PAGE_* of every page */
+    int tls_index;                                             /* -1: the module has no TLS directory */
     uint32_t tls_start, tls_end, tls_zero_fill, tls_callbacks; /* addresses, relocated */
 };
 
@@ -135,21 +135,15 @@ static DWORD section_protection(uint32_t characteristics) {
 
 static int posix_protection(DWORD protect) {
     switch (protect) {
-    case PE_PAGE_NOACCESS:
-        return PROT_NONE;
-    case PE_PAGE_READONLY:
-        return PROT_READ;
+    case PE_PAGE_NOACCESS: return PROT_NONE;
+    case PE_PAGE_READONLY: return PROT_READ;
     case PE_PAGE_READWRITE:
-    case PE_PAGE_WRITECOPY:
-        return PROT_READ | PROT_WRITE;
+    case PE_PAGE_WRITECOPY: return PROT_READ | PROT_WRITE;
     case PE_PAGE_EXECUTE: /* x86 pages that execute can be read */
-    case PE_PAGE_EXECUTE_READ:
-        return PROT_READ | PROT_EXEC;
+    case PE_PAGE_EXECUTE_READ: return PROT_READ | PROT_EXEC;
     case PE_PAGE_EXECUTE_READWRITE:
-    case PE_PAGE_EXECUTE_WRITECOPY:
-        return PROT_READ | PROT_WRITE | PROT_EXEC;
-    default:
-        return -1;
+    case PE_PAGE_EXECUTE_WRITECOPY: return PROT_READ | PROT_WRITE | PROT_EXEC;
+    default: return -1;
     }
 }
 
@@ -360,7 +354,8 @@ static struct pe_module *map_image(const char *path) {
         memset(m->protect + first, (int)section_protection(rd32(section + 36)), end - first);
     }
 
-    if (!relocate(m, preferred, DIRECTORY(5, 0), DIRECTORY(5, 1)) || !bind_imports(m, DIRECTORY(1, 0), DIRECTORY(1, 1)))
+    if (!relocate(m, preferred, DIRECTORY(5, 0), DIRECTORY(5, 1)) ||
+        !bind_imports(m, DIRECTORY(1, 0), DIRECTORY(1, 1)))
         goto fail;
 
     if (DIRECTORY(9, 1) != 0) {
@@ -376,7 +371,8 @@ static struct pe_module *map_image(const char *path) {
         m->tls_callbacks = rd32(m->base + tls + 12);
         const uint32_t index_address = rd32(m->base + tls + 8);
         if (m->tls_start < low || m->tls_end < m->tls_start || m->tls_end > high || index_address < low ||
-            index_address > high - 4 || (m->tls_callbacks != 0 && (m->tls_callbacks < low || m->tls_callbacks > high - 4))) {
+            index_address > high - 4 ||
+            (m->tls_callbacks != 0 && (m->tls_callbacks < low || m->tls_callbacks > high - 4))) {
             load_error(path, "TLS directory points outside the image");
             goto fail;
         }

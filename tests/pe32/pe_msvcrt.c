@@ -47,13 +47,13 @@ static int to_linux_errno(int value) {
 }
 
 /* Calls `expression` and copies a changed errno into msvcrt's. */
-#define KEEPING_ERRNO(type, expression)                                                                            \
-    do {                                                                                                           \
-        errno = 0;                                                                                                 \
-        type result_ = (expression);                                                                               \
-        if (errno != 0)                                                                                            \
-            t_errno = to_msvcrt_errno(errno);                                                                      \
-        return result_;                                                                                            \
+#define KEEPING_ERRNO(type, expression)                                                                              \
+    do {                                                                                                             \
+        errno = 0;                                                                                                   \
+        type result_ = (expression);                                                                                 \
+        if (errno != 0)                                                                                              \
+            t_errno = to_msvcrt_errno(errno);                                                                        \
+        return result_;                                                                                              \
     } while (0)
 
 /* ---- Start-up and termination ----------------------------------------------------------- */
@@ -182,11 +182,11 @@ typedef struct MsvcrtLconv {
 static MsvcrtLconv *msvcrt_localeconv(void) {
     static __thread MsvcrtLconv converted;
     const struct lconv *c = localeconv();
-    const MsvcrtLconv copy = {c->decimal_point, c->thousands_sep, c->grouping, c->int_curr_symbol,
+    const MsvcrtLconv copy = {c->decimal_point,   c->thousands_sep,     c->grouping,          c->int_curr_symbol,
                               c->currency_symbol, c->mon_decimal_point, c->mon_thousands_sep, c->mon_grouping,
-                              c->positive_sign, c->negative_sign, c->int_frac_digits, c->frac_digits,
-                              c->p_cs_precedes, c->p_sep_by_space, c->n_cs_precedes, c->n_sep_by_space,
-                              c->p_sign_posn, c->n_sign_posn};
+                              c->positive_sign,   c->negative_sign,     c->int_frac_digits,   c->frac_digits,
+                              c->p_cs_precedes,   c->p_sep_by_space,    c->n_cs_precedes,     c->n_sep_by_space,
+                              c->p_sign_posn,     c->n_sign_posn};
     converted = copy;
     return &converted;
 }
@@ -208,13 +208,15 @@ typedef struct MsvcrtFile {
 _Static_assert(sizeof(MsvcrtFile) == 32, "msvcrt's FILE is 32 bytes");
 
 enum { IOREAD = 0x1, IOWRT = 0x2, IONBF = 0x4 };
-static MsvcrtFile g_iob[20] = {{.flag = IOREAD, .file = 0}, {.flag = IOWRT, .file = 1}, {.flag = IOWRT | IONBF, .file = 2}};
+static MsvcrtFile g_iob[20] = {
+    {.flag = IOREAD, .file = 0}, {.flag = IOWRT, .file = 1}, {.flag = IOWRT | IONBF, .file = 2}};
 static int g_mb_cur_max = 1; /* the ANSI code page, 1252, has single bytes */
 
 static FILE *host_stream(const MsvcrtFile *stream, const char *function) {
     if (stream >= g_iob && stream < g_iob + 3)
         return stream == g_iob ? stdin : stream == g_iob + 1 ? stdout : stderr;
-    fprintf(stderr, "pe: msvcrt %s: stream %p is not stdin, stdout or stderr of _iob\n", function, (const void *)stream);
+    fprintf(stderr, "pe: msvcrt %s: stream %p is not stdin, stdout or stderr of _iob\n", function,
+            (const void *)stream);
     t_errno = EBADF;
     return NULL;
 }
@@ -266,8 +268,8 @@ static const char *glibc_format(const char *format, char *out) {
          * (msvcrt prints three exponent digits and its own infinities); %n;
          * %S, %C, %Z and l on c or s (msvcrt's wide characters are 16 bits);
          * %p with anything between, and every conversion glibc adds. */
-        if (!((integer && length_size <= 1) ||
-              ((conversion == 'c' || conversion == 's') && length_size == 0) || (conversion == 'p' && plain))) {
+        if (!((integer && length_size <= 1) || ((conversion == 'c' || conversion == 's') && length_size == 0) ||
+              (conversion == 'p' && plain))) {
             snprintf(refused, sizeof refused, "%.*s", (int)(p - start), start);
             return refused;
         }
@@ -295,8 +297,8 @@ static int msvcrt_vfprintf(MsvcrtFile *stream, const char *format, va_list args)
     const char *refused = glibc_format(format, translated);
     int written = -1;
     if (refused != NULL) {
-        fprintf(stderr, "pe: msvcrt vfprintf(\"%s\"): msvcrt reads %s otherwise than glibc; nothing printed\n", format,
-                refused);
+        fprintf(stderr, "pe: msvcrt vfprintf(\"%s\"): msvcrt reads %s otherwise than glibc; nothing printed\n",
+                format, refused);
         t_errno = EINVAL;
     } else {
         errno = 0;

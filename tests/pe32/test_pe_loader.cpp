@@ -17,7 +17,8 @@ namespace {
 const std::string kProbe = PROBE_DIR "/probe.dll";
 
 // An export by name, as the given function type.
-template <class F> F Export(void *module, const char *name) {
+template <class F>
+F Export(void *module, const char *name) {
     void *address = pe_symbol(module, name);
     EXPECT_NE(address, nullptr) << name;
     F f;
@@ -43,7 +44,8 @@ TEST(PeLoader, RefusesWhatItCannotRunAndSaysWhy) {
         std::string path;
         std::vector<std::string> said;
     } cases[] = {
-        {PROBE_DIR "/unknown.dll", {"refused: no shim for", "KERNEL32.dll!Beep", "msvcrt.dll!_strdup", "USER32.dll!MessageBeep"}},
+        {PROBE_DIR "/unknown.dll",
+         {"refused: no shim for", "KERNEL32.dll!Beep", "msvcrt.dll!_strdup", "USER32.dll!MessageBeep"}},
         {PROBE_DIR "/no-such.dll", {"no such file"}},
         {"/proc/self/exe", {"not a PE file"}},
         {truncated, {"section", "outside the image or the file"}},

@@ -18,20 +18,22 @@ inline bool Keyed3Step256(const uint8_t *dst, const uint8_t *src, __m256i &out) 
     // Words 0-3 in the low half, 3-6 in the high one: pixels 0-3 and 4-7 at
     // the same bytes of each half.
     const __m256i halves = _mm256_permutevar8x32_epi32(s, _mm256_setr_epi32(0, 1, 2, 3, 3, 4, 5, 6));
-    const __m256i pixels = _mm256_shuffle_epi8(
-        halves, _mm256_setr_epi8(0, 1, 2, -128, 3, 4, 5, -128, 6, 7, 8, -128, 9, 10, 11, -128, //
-                                 0, 1, 2, -128, 3, 4, 5, -128, 6, 7, 8, -128, 9, 10, 11, -128));
+    const __m256i pixels =
+        _mm256_shuffle_epi8(halves, _mm256_setr_epi8(0, 1, 2, -128, 3, 4, 5, -128, 6, 7, 8, -128, 9, 10, 11, -128, //
+                                                     0, 1, 2, -128, 3, 4, 5, -128, 6, 7, 8, -128, 9, 10, 11, -128));
     const __m256i clear = _mm256_cmpeq_epi32(pixels, _mm256_setzero_si256());
     // A byte per pixel, pixels 0-3 then 4-7, at the start of both halves ...
-    const __m256i bytes = _mm256_shuffle_epi8(
-        clear, _mm256_setr_epi8(0, 4, 8, 12, -128, -128, -128, -128, -128, -128, -128, -128, -128, -128, -128, -128, //
-                                0, 4, 8, 12, -128, -128, -128, -128, -128, -128, -128, -128, -128, -128, -128, -128));
+    const __m256i bytes = _mm256_shuffle_epi8(clear, _mm256_setr_epi8(0, 4, 8, 12, -128, -128, -128, -128, -128, -128,
+                                                                      -128, -128, -128, -128, -128, -128, //
+                                                                      0, 4, 8, 12, -128, -128, -128, -128, -128, -128,
+                                                                      -128, -128, -128, -128, -128, -128));
     const __m256i flags = _mm256_permutevar8x32_epi32(bytes, _mm256_setr_epi32(0, 4, 0, 4, 0, 4, 0, 4));
     // ... spread over the pixels' bytes; bytes 24 to 31 belong to the next step.
-    const __m256i keep = _mm256_or_si256(
-        _mm256_shuffle_epi8(flags, _mm256_setr_epi8(0, 0, 0, 1, 1, 1, 2, 2, 2, 3, 3, 3, 4, 4, 4, 5, //
-                                                    5, 5, 6, 6, 6, 7, 7, 7, -128, -128, -128, -128, -128, -128, -128, -128)),
-        _mm256_setr_epi32(0, 0, 0, 0, 0, 0, -1, -1));
+    const __m256i keep =
+        _mm256_or_si256(_mm256_shuffle_epi8(flags, _mm256_setr_epi8(0, 0, 0, 1, 1, 1, 2, 2, 2, 3, 3, 3, 4, 4, 4, 5, //
+                                                                    5, 5, 6, 6, 6, 7, 7, 7, -128, -128, -128, -128,
+                                                                    -128, -128, -128, -128)),
+                        _mm256_setr_epi32(0, 0, 0, 0, 0, 0, -1, -1));
     if (_mm256_movemask_epi8(keep) == -1)
         return false;
     out = _mm256_blendv_epi8(s, _mm256_loadu_si256(reinterpret_cast<const __m256i *>(dst)), keep);
@@ -98,9 +100,13 @@ struct Vec256 {
     }
     static __m256i Add32(__m256i a, __m256i b) { return _mm256_add_epi32(a, b); }
     template <int N>
-    static __m256i Srli32(__m256i v) { return _mm256_srli_epi32(v, N); }
+    static __m256i Srli32(__m256i v) {
+        return _mm256_srli_epi32(v, N);
+    }
     template <int N>
-    static __m256i Slli32(__m256i v) { return _mm256_slli_epi32(v, N); }
+    static __m256i Slli32(__m256i v) {
+        return _mm256_slli_epi32(v, N);
+    }
     static __m256i Min32(__m256i a, __m256i b) { return _mm256_min_epi32(a, b); }
 
     template <int P>
@@ -117,8 +123,8 @@ struct Vec256 {
             CopyShort(dst, src, bytes);
     }
     template <int P>
-    static void KeyedNarrowRows(uint8_t *dst, ptrdiff_t dstPitch, const uint8_t *src, ptrdiff_t srcPitch, size_t bytes,
-                                int32_t rows) {
+    static void KeyedNarrowRows(uint8_t *dst, ptrdiff_t dstPitch, const uint8_t *src, ptrdiff_t srcPitch,
+                                size_t bytes, int32_t rows) {
         if (bytes >= Vec128::kWidth)
             KeyedRows<Vec128, P>(dst, dstPitch, src, srcPitch, bytes, rows);
         else

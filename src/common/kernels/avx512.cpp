@@ -28,9 +28,13 @@ struct Vec512 {
     // Shifts and min in their zero-masking forms: the plain ones start from an
     // undefined vector, which some compilers then warn about.
     template <int N>
-    static __m512i Srli32(__m512i v) { return _mm512_maskz_srli_epi32(0xFFFF, v, N); }
+    static __m512i Srli32(__m512i v) {
+        return _mm512_maskz_srli_epi32(0xFFFF, v, N);
+    }
     template <int N>
-    static __m512i Slli32(__m512i v) { return _mm512_maskz_slli_epi32(0xFFFF, v, N); }
+    static __m512i Slli32(__m512i v) {
+        return _mm512_maskz_slli_epi32(0xFFFF, v, N);
+    }
     static __m512i Min32(__m512i a, __m512i b) { return _mm512_maskz_min_epi32(0xFFFF, a, b); }
 
     template <int P>
@@ -86,8 +90,7 @@ inline void Keyed3Row(uint8_t *dst, const uint8_t *src, size_t bytes) {
 }
 
 template <int P>
-void CopyKeyed512(uint8_t *dst, ptrdiff_t dstPitch, const uint8_t *src, ptrdiff_t srcPitch, int32_t n,
-                  int32_t rows) {
+void CopyKeyed512(uint8_t *dst, ptrdiff_t dstPitch, const uint8_t *src, ptrdiff_t srcPitch, int32_t n, int32_t rows) {
     const size_t bytes = static_cast<size_t>(n) * P;
     RowsUpwards(dst, dstPitch, src, srcPitch, bytes, rows);
     for (int32_t y = 0; y < rows; ++y) {

@@ -13,8 +13,7 @@ namespace {
 #if defined(VANTU_X86_KERNELS) && (defined(__GNUC__) || defined(__clang__))
 KernelLevel DetectCpuLevel() {
     __builtin_cpu_init();
-    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
-        __builtin_cpu_supports("avx512vl"))
+    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vl"))
         return KernelLevel::AVX512;
     if (__builtin_cpu_supports("avx2"))
         return KernelLevel::AVX2;
@@ -68,22 +67,16 @@ const PixelKernels *KernelsForLevel(KernelLevel level) {
     if (static_cast<int>(level) > static_cast<int>(CpuLevel()))
         return nullptr;
     switch (level) {
-    case KernelLevel::Reference:
-        return &ReferenceKernels();
+    case KernelLevel::Reference: return &ReferenceKernels();
 #if defined(VANTU_PORTABLE_KERNELS)
-    case KernelLevel::Portable:
-        return &PortableKernels();
+    case KernelLevel::Portable: return &PortableKernels();
 #endif
 #if defined(VANTU_X86_KERNELS)
-    case KernelLevel::SSE2:
-        return &Sse2Kernels();
-    case KernelLevel::AVX2:
-        return &Avx2Kernels();
-    case KernelLevel::AVX512:
-        return &Avx512Kernels();
+    case KernelLevel::SSE2: return &Sse2Kernels();
+    case KernelLevel::AVX2: return &Avx2Kernels();
+    case KernelLevel::AVX512: return &Avx512Kernels();
 #endif
-    default:
-        return nullptr;
+    default: return nullptr;
     }
 }
 

@@ -297,8 +297,7 @@ inline void CopyRowWide(uint8_t *dst, const uint8_t *src, size_t bytes) {
 inline constexpr size_t kLibraryCopyBytes = 1024;
 
 template <class V>
-void CopyRect(uint8_t *dst, ptrdiff_t dstPitch, const uint8_t *src, ptrdiff_t srcPitch, int32_t n,
-              int32_t rows) {
+void CopyRect(uint8_t *dst, ptrdiff_t dstPitch, const uint8_t *src, ptrdiff_t srcPitch, int32_t n, int32_t rows) {
     const auto bytes = static_cast<size_t>(n);
     RowsUpwards(dst, dstPitch, src, srcPitch, bytes, rows);
     for (int32_t y = 0; y < rows; ++y) {
@@ -494,8 +493,8 @@ uint32_t NearestEntry(const uint32_t *entries, uint32_t colour) {
     for (size_t i = 0; i < 256; i += kLanes) {
         const auto e = V::Xor(V::LoadU(reinterpret_cast<const uint8_t *>(entries + i)), bias);
         const auto d = V::And(V::AbsDiffU8(e, c), rgb);
-        const auto dist = V::Add32(V::Add32(V::And(d, low), V::And(V::template Srli32<8>(d), low)),
-                                   V::template Srli32<16>(d));
+        const auto dist =
+            V::Add32(V::Add32(V::And(d, low), V::And(V::template Srli32<8>(d), low)), V::template Srli32<16>(d));
         auto key = V::Or(V::template Slli32<8>(dist), index);
         if (i == 0)
             key = V::Or(key, notEntry0); // entry 0: 0x7FFFFFFF, above every real key
@@ -514,10 +513,8 @@ uint32_t NearestEntry(const uint32_t *entries, uint32_t colour) {
 template <class V>
 constexpr PixelKernels MakeKernels(const char *name, NearestEntryFn nearestEntry = NearestEntry<V>) {
     return PixelKernels{
-        name,
-        {nullptr, FillRect<V, 1>, FillRect<V, 2>, FillRect<V, 3>, FillRect<V, 4>},
-        CopyRect<V>,
-        {nullptr, CopyKeyedRect<V, 1>, CopyKeyedRect<V, 2>, CopyKeyedRect<V, 3>, CopyKeyedRect<V, 4>},
+        name,         {nullptr, FillRect<V, 1>, FillRect<V, 2>, FillRect<V, 3>, FillRect<V, 4>},
+        CopyRect<V>,  {nullptr, CopyKeyedRect<V, 1>, CopyKeyedRect<V, 2>, CopyKeyedRect<V, 3>, CopyKeyedRect<V, 4>},
         nearestEntry,
     };
 }

@@ -18,8 +18,8 @@ namespace vantu {
 // Fill `rows` rows of `n` pixels with the low bytes of `pixel`.
 using FillRectFn = void (*)(uint8_t *dst, ptrdiff_t pitch, int32_t n, int32_t rows, uint32_t pixel);
 // Copy `rows` rows of `n` units (bytes for the opaque copy, pixels for the keyed copy).
-using CopyRectFn = void (*)(uint8_t *dst, ptrdiff_t dstPitch, const uint8_t *src, ptrdiff_t srcPitch,
-                            int32_t n, int32_t rows);
+using CopyRectFn = void (*)(uint8_t *dst, ptrdiff_t dstPitch, const uint8_t *src, ptrdiff_t srcPitch, int32_t n,
+                            int32_t rows);
 
 // The index (1 to 255) of the entry of `entries` (256 colour words) nearest
 // to `colour`: the distance is the sum of the absolute differences of bytes

@@ -57,11 +57,17 @@ struct VecPortable {
         const Vec greater = reinterpret_cast<Vec>(a > b);
         return ((a - b) & greater) | ((b - a) & ~greater);
     }
-    static Vec Add32(Vec a, Vec b) { return reinterpret_cast<Vec>(reinterpret_cast<U32x4>(a) + reinterpret_cast<U32x4>(b)); }
+    static Vec Add32(Vec a, Vec b) {
+        return reinterpret_cast<Vec>(reinterpret_cast<U32x4>(a) + reinterpret_cast<U32x4>(b));
+    }
     template <int N>
-    static Vec Srli32(Vec v) { return reinterpret_cast<Vec>(reinterpret_cast<U32x4>(v) >> N); }
+    static Vec Srli32(Vec v) {
+        return reinterpret_cast<Vec>(reinterpret_cast<U32x4>(v) >> N);
+    }
     template <int N>
-    static Vec Slli32(Vec v) { return reinterpret_cast<Vec>(reinterpret_cast<U32x4>(v) << N); }
+    static Vec Slli32(Vec v) {
+        return reinterpret_cast<Vec>(reinterpret_cast<U32x4>(v) << N);
+    }
     static Vec Min32(Vec a, Vec b) {
         return Blend(a, b, reinterpret_cast<Vec>(reinterpret_cast<I32x4>(a) > reinterpret_cast<I32x4>(b)));
     }
@@ -72,8 +78,8 @@ struct VecPortable {
     }
     static void CopyShortRow(uint8_t *dst, const uint8_t *src, size_t bytes) { CopyShort(dst, src, bytes); }
     template <int P>
-    static void KeyedNarrowRows(uint8_t *dst, ptrdiff_t dstPitch, const uint8_t *src, ptrdiff_t srcPitch, size_t bytes,
-                                int32_t rows) {
+    static void KeyedNarrowRows(uint8_t *dst, ptrdiff_t dstPitch, const uint8_t *src, ptrdiff_t srcPitch,
+                                size_t bytes, int32_t rows) {
         KeyedShortRows<P>(dst, dstPitch, src, srcPitch, bytes, rows);
     }
     static void Keyed3Row(uint8_t *dst, const uint8_t *src, size_t bytes);
@@ -90,8 +96,8 @@ struct VecPortable {
 // without its 4 spilled bytes, so that the next group's reads overlap no
 // store. The last pixels, fewer than 16 bytes, go singly.
 bool Keyed3Step(const uint8_t *dst, const uint8_t *src, U8x16 &out) {
-    const U32x4 own = {0x00FFFFFFu, 0x0000FFFFu, 0x000000FFu, 0};         // bytes of pixel j in wj
-    const U32x4 prior = {0, 0xFF000000u, 0xFFFF0000u, 0xFFFFFF00u};       // ... and in w(j-1)
+    const U32x4 own = {0x00FFFFFFu, 0x0000FFFFu, 0x000000FFu, 0};       // bytes of pixel j in wj
+    const U32x4 prior = {0, 0xFF000000u, 0xFFFF0000u, 0xFFFFFF00u};     // ... and in w(j-1)
     const U32x4 following = {0xFF000000u, 0xFFFF0000u, 0xFFFFFF00u, 0}; // bytes of pixel j+1 in wj
     const U32x4 spill = {0, 0, 0, 0xFFFFFFFFu};
     const U32x4 w = reinterpret_cast<U32x4>(VecPortable::LoadU(src));

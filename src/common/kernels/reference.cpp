@@ -31,8 +31,7 @@ void FillRect(uint8_t *dst, ptrdiff_t pitch, int32_t n, int32_t rows, uint32_t p
     }
 }
 
-void CopyRect(uint8_t *dst, ptrdiff_t dstPitch, const uint8_t *src, ptrdiff_t srcPitch, int32_t n,
-              int32_t rows) {
+void CopyRect(uint8_t *dst, ptrdiff_t dstPitch, const uint8_t *src, ptrdiff_t srcPitch, int32_t n, int32_t rows) {
     for (int32_t y = 0; y < rows; ++y)
         std::memcpy(dst + y * dstPitch, src + y * srcPitch, static_cast<size_t>(n));
 }
@@ -71,10 +70,8 @@ uint32_t NearestEntry(const uint32_t *entries, uint32_t colour) {
 }
 
 constexpr PixelKernels kReference = {
-    "reference",
-    {nullptr, FillRect<1>, FillRect<2>, FillRect<3>, FillRect<4>},
-    CopyRect,
-    {nullptr, CopyRectKeyed<1>, CopyRectKeyed<2>, CopyRectKeyed<3>, CopyRectKeyed<4>},
+    "reference",  {nullptr, FillRect<1>, FillRect<2>, FillRect<3>, FillRect<4>},
+    CopyRect,     {nullptr, CopyRectKeyed<1>, CopyRectKeyed<2>, CopyRectKeyed<3>, CopyRectKeyed<4>},
     NearestEntry,
 };
 

@@ -75,7 +75,8 @@ inline void Keyed3Group48(uint8_t *dst, const uint8_t *src) {
     uint64_t zeros = 0;
     for (int k = 0; k < 3; ++k) {
         s[k] = _mm_loadu_si128(reinterpret_cast<const __m128i *>(src + 16 * k));
-        zeros |= static_cast<uint64_t>(static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(s[k], zero)))) << (16 * k);
+        zeros |= static_cast<uint64_t>(static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(s[k], zero))))
+                 << (16 * k);
     }
     if (zeros == 0) { // wholly opaque: no destination to read
         for (int k = 0; k < 3; ++k)
@@ -139,9 +140,13 @@ struct Vec128 {
     static __m128i AbsDiffU8(__m128i a, __m128i b) { return _mm_or_si128(_mm_subs_epu8(a, b), _mm_subs_epu8(b, a)); }
     static __m128i Add32(__m128i a, __m128i b) { return _mm_add_epi32(a, b); }
     template <int N>
-    static __m128i Srli32(__m128i v) { return _mm_srli_epi32(v, N); }
+    static __m128i Srli32(__m128i v) {
+        return _mm_srli_epi32(v, N);
+    }
     template <int N>
-    static __m128i Slli32(__m128i v) { return _mm_slli_epi32(v, N); }
+    static __m128i Slli32(__m128i v) {
+        return _mm_slli_epi32(v, N);
+    }
     static __m128i Min32(__m128i a, __m128i b) {
         const __m128i greater = _mm_cmpgt_epi32(a, b);
         return _mm_or_si128(_mm_andnot_si128(greater, a), _mm_and_si128(greater, b));
@@ -153,8 +158,8 @@ struct Vec128 {
     }
     static void CopyShortRow(uint8_t *dst, const uint8_t *src, size_t bytes) { CopyShort(dst, src, bytes); }
     template <int P>
-    static void KeyedNarrowRows(uint8_t *dst, ptrdiff_t dstPitch, const uint8_t *src, ptrdiff_t srcPitch, size_t bytes,
-                                int32_t rows) {
+    static void KeyedNarrowRows(uint8_t *dst, ptrdiff_t dstPitch, const uint8_t *src, ptrdiff_t srcPitch,
+                                size_t bytes, int32_t rows) {
         KeyedShortRows<P>(dst, dstPitch, src, srcPitch, bytes, rows);
     }
     static void Keyed3Row(uint8_t *dst, const uint8_t *src, size_t bytes) { Keyed3Row128(dst, src, bytes); }
