@@ -380,6 +380,8 @@ void PlaceholderKeptByARaisedCount(SCommonRec *) {
         SCommonBitmap *const placeholder = r->screenBitmap;
         r->header.refCount = 2;
         ASSERT_TRUE(r->AllocBuffer(r, 0, 0, &buffer.info));
+        ASSERT_TRUE(r->Dealloc(r));
+        ASSERT_TRUE(r->AllocBuffer(r, 0, 0, &buffer.info));
         EXPECT_TRUE(r->Done(r));
         EXPECT_EQ(r->bitmaps.first, &placeholder->link) << "still listed after the first Done";
         EXPECT_EQ(placeholder->header.refCount, 1);
