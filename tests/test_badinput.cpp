@@ -15,12 +15,12 @@ namespace {
 
 int g_messages = 0;
 void VANTU_CALL Count(SCommonRec *, const char *) { ++g_messages; }
-uintptr_t P(const void *pointer) { return reinterpret_cast<uintptr_t>(pointer); }
-
-// Every result must be 0; a failure names the result's place in the list.
-void ExpectZeros(std::initializer_list<uintptr_t> results) {
-    for (size_t i = 0; i < results.size(); ++i)
-        EXPECT_EQ(results.begin()[i], 0u) << "result #" << i;
+// Every result must be 0 (false or null); a failure names the result's place.
+template <class... Results>
+void ExpectZeros(Results... results) {
+    const uintptr_t all[] = {(uintptr_t)results...}; // bools and pointers alike
+    for (size_t i = 0; i < sizeof all / sizeof all[0]; ++i)
+        EXPECT_EQ(all[i], 0u) << "result #" << i;
 }
 
 const SBitmapInfo kScreen = {8, 8, 0, 0, 32, 0xFF0000, 0xFF00, 0xFF, 0, nullptr};
@@ -48,28 +48,14 @@ class BadInput : public ::testing::Test {
 
 TEST_F(BadInput, NullRecordRefused) {
     SCommonRec *const no = nullptr;
-    ExpectZeros({CommonDone(no),
-                 CommonAllocWindow(no, 0, 0, 0),
-                 CommonAllocFullScreen(no, 0, 0, 0, 8, 8, 32, 0, 0),
-                 CommonAllocBuffer(no, 0, 0, &kScreen),
-                 CommonDealloc(no),
-                 CommonSetDebugMsgFunc(no, Count),
-                 CommonSetCallbacks(no, nullptr, nullptr),
-                 P(CommonDrawBegin(no)),
-                 CommonDrawEnd(no),
-                 CommonFlip(no),
-                 CommonFlipToPrimary(no),
-                 CommonSync(no),
-                 P(CommonInitPalette(no, nullptr, 0)),
-                 P(CommonInitBitmap(no, 1, 1)),
-                 P(CommonInitScreenBitmap(no)),
-                 CommonDoneBitmap(no, a),
-                 P(CommonLockBitmap(no, a)),
-                 CommonClearBitmapSW(no, a, 1),
-                 CommonCopyBitmapSW(no, a, b, 0, 0, 0, 0, 0, 0, 0),
-                 CommonCopyEntireBitmapSW(no, b, a, 0, 0, 1),
-                 CommonGetScreenColorRGB(no, nullptr, 0x7F),
-                 CommonAllocBitmap(no, a)});
+    ExpectZeros(CommonDone(no), CommonAllocWindow(no, 0, 0, 0), CommonAllocFullScreen(no, 0, 0, 0, 8, 8, 32, 0, 0),
+                CommonAllocBuffer(no, 0, 0, &kScreen), CommonDealloc(no), CommonSetDebugMsgFunc(no, Count),
+                CommonSetCallbacks(no, nullptr, nullptr), CommonDrawBegin(no), CommonDrawEnd(no), CommonFlip(no),
+                CommonFlipToPrimary(no), CommonSync(no), CommonInitPalette(no, nullptr, 0),
+                CommonInitBitmap(no, 1, 1), CommonInitScreenBitmap(no), CommonDoneBitmap(no, a),
+                CommonLockBitmap(no, a), CommonClearBitmapSW(no, a, 1),
+                CommonCopyBitmapSW(no, a, b, 0, 0, 0, 0, 0, 0, 0), CommonCopyEntireBitmapSW(no, b, a, 0, 0, 1),
+                CommonGetScreenColorRGB(no, nullptr, 0x7F), CommonAllocBitmap(no, a));
     EXPECT_EQ(a->isLocked, 0);
     EXPECT_EQ(a->isInitialized, 0);
     EXPECT_EQ(b->isInitialized, 0);
@@ -92,13 +78,12 @@ TEST_F(BadInput, NullRecordIgnoredWhereUnused) {
 
 TEST_F(BadInput, NullBitmapOrPaletteRefused) {
     SCommonPalette *p = rec->InitPalette(rec, nullptr, 0);
-    ExpectZeros({CommonDonePalette(rec, nullptr), CommonDoneBitmap(rec, nullptr),
-                 CommonSetBitmapPalette(rec, nullptr, p), P(CommonGetBitmapInfo(rec, nullptr)),
-                 CommonIsBitmapInitialized(rec, nullptr), P(CommonLockBitmap(rec, nullptr)),
-                 CommonUnlockBitmap(rec, nullptr), CommonClearBitmapSW(rec, nullptr, 1),
-                 CommonAllocBitmap(rec, nullptr), CommonDeallocBitmap(rec, nullptr),
-                 CommonGetScreenColor8(rec, nullptr, 1), CommonCopyBitmapSW(rec, a, nullptr, 0, 0, 0, 0, 0, 0, 0),
-                 CommonCopyEntireBitmapSW(rec, nullptr, a, 0, 0, 1)});
+    ExpectZeros(
+        CommonDonePalette(rec, nullptr), CommonDoneBitmap(rec, nullptr), CommonSetBitmapPalette(rec, nullptr, p),
+        CommonGetBitmapInfo(rec, nullptr), CommonIsBitmapInitialized(rec, nullptr), CommonLockBitmap(rec, nullptr),
+        CommonUnlockBitmap(rec, nullptr), CommonClearBitmapSW(rec, nullptr, 1), CommonAllocBitmap(rec, nullptr),
+        CommonDeallocBitmap(rec, nullptr), CommonGetScreenColor8(rec, nullptr, 1),
+        CommonCopyBitmapSW(rec, a, nullptr, 0, 0, 0, 0, 0, 0, 0), CommonCopyEntireBitmapSW(rec, nullptr, a, 0, 0, 1));
     EXPECT_EQ(a->isInitialized, 0) << "the other side of a copy is not marked";
     EXPECT_EQ(a->isLocked, 0) << "nor left locked";
     EXPECT_EQ(p->header.refCount, 1);

@@ -95,37 +95,6 @@ TEST_F(ClearCopy, LayoutsAgainstModel) {
     }
 }
 
-// Refusals: which bitmaps end initialized, no lock left behind, no byte written.
-TEST_F(ClearCopy, RefusalsUndoTheirLocks) {
-    enum { Self, SrcUninit, DstLocked, SrcLocked, DstNoBits, SrcNoBits, Sizes, Clear, ClearLocked, ClearNoBits };
-    Arena arena(256);
-    const SBitmapInfo screen = Describe(arena, 0, 4, 3, 16, 8, false);
-    ASSERT_TRUE(rec->AllocBuffer(rec, 0, 0, &screen));
-    for (int c = Self; c <= ClearNoBits; ++c) {
-        SCOPED_TRACE(c);
-        SCommonBitmap *d = HostBitmap(Describe(arena, 32, 4, 3, 16, 8, false));
-        SCommonBitmap *s = c == Self ? d : HostBitmap(Describe(arena, 64, 4, 3, 16, 8, false));
-        d->isInitialized = 0, s->isInitialized = c != SrcUninit;
-        if (c == Sizes)
-            s->info.bitsPerPixel = 32;
-        if (c == DstLocked || c == SrcLocked || c == ClearLocked)
-            ASSERT_NE(rec->LockBitmap(rec, c == SrcLocked ? s : d), nullptr);
-        if (c == DstNoBits || c == SrcNoBits || c == ClearNoBits)
-            (c == SrcNoBits ? s : d)->info.bits = nullptr;
-        d->isAllocated = c != Clear;
-        const std::vector<uint8_t> before = arena.bytes;
-        EXPECT_FALSE(c >= Clear ? rec->ClearBitmap(rec, d, 1) : rec->CopyEntireBitmap(rec, d, s, 0, 0, 0));
-        EXPECT_EQ(arena.bytes, before);
-        EXPECT_EQ(d->isInitialized, c != SrcUninit && c != Clear);
-        EXPECT_EQ(d->isLocked, c == DstLocked || c == ClearLocked);
-        EXPECT_EQ(s->isLocked, c == SrcLocked);
-        d->isAllocated = 1, d->isLocked = s->isLocked = 0;
-        EXPECT_TRUE(rec->DoneBitmap(rec, d));
-        if (s != d)
-            EXPECT_TRUE(rec->DoneBitmap(rec, s));
-    }
-}
-
 // CommonClipRect alone: a rectangle clipped to its bounds, the other cut by
 // the same amounts; `other` is only adjusted, and held at the i32 ends.
 TEST(ClipRect, NamedCases) {

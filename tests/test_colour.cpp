@@ -41,6 +41,8 @@ TEST(Colour, FixedLayoutsEqualGenericForEveryColourWord) {
     }
 }
 
+// The last two rows have split masks: the byte is read signed (0xFF is -1),
+// the right shift is arithmetic.
 TEST(Colour, GenericWithOtherMasks) {
     const struct {
         uint32_t r, g, b, colour, pixel;
@@ -54,7 +56,6 @@ TEST(Colour, GenericWithOtherMasks) {
                 {0x3FF00000, 0xFFC00, 0x3FF, 0x7F7F7F, 0x3F8FE3F8},
                 {0, 0, 0, 0x7F7F7F, 1},
                 {0, 0, 0, 0x01000000, 1},
-                // Split masks: the byte is read signed (0xFF is -1), the right shift is arithmetic.
                 {0x101, 0, 0, 0x0000FF, 0x101},
                 {0x02000001, 0, 0, 0x0000FF, 0xFE000001}};
     for (const auto &row : rows) {

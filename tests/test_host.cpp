@@ -39,11 +39,6 @@ struct HostBuffer {
     HostBuffer(uint32_t width, uint32_t height, uint32_t bpp, uint32_t red, uint32_t green, uint32_t blue)
         : memory(size_t((width * (bpp / 8) + 6) * height), kGuard),
           info{width, height, width * (bpp / 8) + 6, 7, bpp, red, green, blue, 9, memory.data()} {}
-    uint32_t Pixel(uint32_t x, uint32_t y) const {
-        uint32_t value = 0;
-        std::memcpy(&value, memory.data() + y * info.pitch + x * (info.bitsPerPixel / 8), info.bitsPerPixel / 8);
-        return value;
-    }
     std::string AllocMessage() const {
         char text[100];
         std::snprintf(text, sizeof text, "CommonAllocBuffer: %dx%dx%d - %08" PRIxPTR "\n", int(info.width),
@@ -126,53 +121,35 @@ TEST_F(Host, TypicalLifeSendsTheMessagesInOrder) {
     }
 }
 
-// One record through every format in turn: each Dealloc must leave it ready for the next.
-TEST_F(Host, ScreenIsTheHostsBufferForEachFormat) {
-    std::pair<HostBuffer, uint32_t> cases[] = {
-        // each with the pixel value of full red on it
-        {HostBuffer(5, 3, 16, 0x7C00, 0x03E0, 0x001F), 0x7C00},
-        {HostBuffer(7, 2, 16, 0xF800, 0x07E0, 0x001F), 0xF800},
-        {HostBuffer(4, 4, 32, 0xFF0000, 0xFF00, 0xFF), 0xFE0000},
-        {HostBuffer(6, 3, 32, 0x3FF00000, 0xFFC00, 0x3FF), 0x3F800000},
-    };
-    SCommonBitmap *const placeholder = r->screenBitmap;
-    for (auto &[buffer, red] : cases) {
-        SCOPED_TRACE(::testing::Message() << "red " << std::hex << red);
-        const SBitmapInfo &desc = buffer.info;
-        ASSERT_TRUE(r->AllocBuffer(r, 0, 0, &desc));
-        SCommonBitmap *screen = r->screenBitmap;
-        EXPECT_EQ(screen->info.bits, desc.bits);
-        EXPECT_EQ(std::memcmp(&screen->info, &desc, offsetof(SBitmapInfo, formatOpaque2) + sizeof(uint32_t)), 0);
-        EXPECT_EQ(r->GetScreenColor(r, screen, 0x7F), red);
-        const uint32_t value = r->GetScreenColor(r, screen, 0x102030);
-        ASSERT_TRUE(r->ClearBitmap(r, screen, value));
-        for (uint32_t y = 0; y < desc.height; ++y) {
-            for (uint32_t x = 0; x < desc.width; ++x)
-                ASSERT_EQ(buffer.Pixel(x, y), value) << x << "," << y;
-            for (uint32_t i = desc.width * desc.bitsPerPixel / 8; i < desc.pitch; ++i)
-                ASSERT_EQ(buffer.memory[y * desc.pitch + i], kGuard) << "row " << y << " byte " << i;
-        }
-        EXPECT_TRUE(r->Dealloc(r));
-        EXPECT_EQ(r->screenBitmap, nullptr);
-        EXPECT_EQ(r->bitmaps.first, &placeholder->link) << "the released screen is gone";
-        EXPECT_EQ(r->bitmaps.last, &placeholder->link);
-    }
-}
-
-// Clipped opaque and keyed copies at every pixel size, rows long enough for
-// every vector loop, against the plain model; the guards must survive.
-TEST_F(Host, CopiesAtEveryPixelSize) {
+// One record through every screen format in turn (each Dealloc must leave it
+// ready for the next): the conversion the format chooses, and clipped opaque
+// and keyed copies with rows long enough for every vector loop, against the
+// plain model; the guards must survive.
+TEST_F(Host, EveryScreenFormat) {
     using namespace vantu::test;
-    for (const uint32_t bpp : {8u, 16u, 24u, 32u}) {
-        SCOPED_TRACE(::testing::Message() << bpp << " bits per pixel");
-        const uint32_t p = bpp / 8;
+    const struct {
+        uint32_t bpp, masks[3], red; // red: the pixel value of full red
+    } formats[] = {{8, {0, 0, 0}, 0},
+                   {16, {0x7C00, 0x03E0, 0x001F}, 0x7C00},
+                   {16, {0xF800, 0x07E0, 0x001F}, 0xF800},
+                   {24, {0xFF0000, 0xFF00, 0xFF}, 0xFE0000},
+                   {32, {0x3FF00000, 0xFFC00, 0x3FF}, 0x3F800000}};
+    SCommonBitmap *const placeholder = r->screenBitmap;
+    for (const auto &f : formats) {
+        const uint32_t bpp = f.bpp, p = bpp / 8;
+        SCOPED_TRACE(::testing::Message() << bpp << " bits per pixel, red " << std::hex << f.red);
         Arena arena(Extent(100 * p + 3, 9, 100 * p + 3) + Extent(70 * p, 5, 70 * p)), model(arena.Size());
         for (size_t i = 0; i < arena.Size(); ++i) // every third byte 0: transparent pixels and partly-zero ones
             arena.Data()[i] = uint8_t(i % 3 == 0 ? 0 : 1 + i * 7);
-        const SBitmapInfo screen = Describe(arena, 0, 100, 9, bpp, 100 * p + 3, bpp == 16);
+        SBitmapInfo screen = Describe(arena, 0, 100, 9, bpp, 100 * p + 3, bpp == 16);
+        screen.redMask = f.masks[0], screen.greenMask = f.masks[1], screen.blueMask = f.masks[2];
         const SBitmapInfo sprite =
             Describe(arena, Extent(100 * p + 3, 9, 100 * p + 3), 70, 5, bpp, 70 * p, bpp == 24);
         ASSERT_TRUE(r->AllocBuffer(r, 0, 0, &screen));
+        EXPECT_EQ(std::memcmp(&r->screenBitmap->info, &screen, offsetof(SBitmapInfo, formatOpaque2) + 4), 0);
+        EXPECT_EQ(r->screenBitmap->info.bits, screen.bits) << "the host's buffer is the screen";
+        if (bpp != 8)
+            EXPECT_EQ(r->GetScreenColor(r, r->screenBitmap, 0x7F), f.red);
         SCommonBitmap *const bmp = HostBitmap(r, sprite);
         EXPECT_EQ(bmp->info.bitsPerPixel, bpp) << "the bitmap takes the screen's format";
         model.bytes = arena.bytes;
@@ -194,6 +171,9 @@ TEST_F(Host, CopiesAtEveryPixelSize) {
         }
         EXPECT_TRUE(r->DoneBitmap(r, bmp));
         EXPECT_TRUE(r->Dealloc(r));
+        EXPECT_EQ(r->screenBitmap, nullptr);
+        EXPECT_EQ(r->bitmaps.first, &placeholder->link) << "the released screen is gone";
+        EXPECT_EQ(r->bitmaps.last, &placeholder->link);
     }
 }
 

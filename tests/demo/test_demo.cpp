@@ -125,10 +125,6 @@ int RunDemo(const std::string &args, std::string &output) {
 TEST(DemoArguments, BadOnesGiveOneLineAndFailure) {
     const std::string scratch = VANTU_DEMO_SCRATCH;
     std::filesystem::create_directories(scratch);
-    const std::string file = scratch + "/plain-file";
-    std::FILE *f = std::fopen(file.c_str(), "w");
-    ASSERT_NE(f, nullptr);
-    std::fclose(f);
     const std::string out = " --out \"" + scratch + "/never\"";
     const struct {
         std::string args;
@@ -138,7 +134,6 @@ TEST(DemoArguments, BadOnesGiveOneLineAndFailure) {
         {"--size 99999999999x2" + out, "bad size"},
         {"--verbose=yes" + out, "takes no value"},
         {"--out", "needs a value"},
-        {"--out \"" + file + "/sub\"", "cannot create output folder"},
         {std::string("--library \"") + VANTU_DEMO_NOENTRY + "\"" + out, "no entry point VANTU_DLL_Init"},
     };
     for (const auto &c : cases) {

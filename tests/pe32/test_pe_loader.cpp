@@ -1,6 +1,6 @@
-// The PE loader itself: what it refuses and says, relocation, and the order
-// of the load notifications. (The shims' semantics and calling conventions
-// are what the host suite exercises when it runs the real DLL on them.)
+// The PE loader itself: what it refuses and says, and relocation. (The load
+// notifications, the shims' semantics and their calling conventions are what
+// the host suite exercises when it runs the real DLL through the loader.)
 #include "pe_internal.h"
 #include "pe_loader.h"
 
@@ -80,20 +80,6 @@ TEST(PeLoader, RelocatesEachCopyWhereverItLands) {
     EXPECT_STREQ(Export<const char *(*)(int)>(first, "probe_word")(1), "one") << "still loaded once";
     pe_unload(first);
     pe_unload(second);
-}
-
-TEST(PeLoader, CallsTlsCallbacksAndEntryPointInWindowsOrder) {
-    void *module = pe_load(kProbe.c_str());
-    ASSERT_NE(module, nullptr);
-    int events[8] = {};
-    ASSERT_EQ(Export<int (*)(int *, int)>(module, "probe_events")(events, 8), 2);
-    EXPECT_EQ(events[0], 100 + DLL_PROCESS_ATTACH) << "TLS callback first";
-    EXPECT_EQ(events[1], 200 + DLL_PROCESS_ATTACH) << "then DllMain";
-    int detach[8] = {};
-    Export<void (*)(int *)>(module, "probe_log_detach_to")(detach);
-    pe_unload(module);
-    EXPECT_EQ(detach[0], 200 + DLL_PROCESS_DETACH) << "DllMain first";
-    EXPECT_EQ(detach[1], 100 + DLL_PROCESS_DETACH) << "then the TLS callback";
 }
 
 // The host suite caps the DLL's kernels at each of these; were one missing,
