@@ -161,6 +161,22 @@ inline void FillShort(uint8_t *dst, const uint8_t *pattern, size_t bytes) {
         dst[at] = pattern[at];
 }
 
+// Rows narrower than one vector, for the levels whose widest vector is 16
+// bytes (their vector types derive from this); wider levels route such rows
+// to 16-byte steps first.
+struct NarrowRows16 {
+    template <int P>
+    static void FillShortRow(uint8_t *row, size_t bytes, const uint8_t *pattern) {
+        FillShort(row, pattern, bytes);
+    }
+    static void CopyShortRow(uint8_t *dst, const uint8_t *src, size_t bytes) { CopyShort(dst, src, bytes); }
+    template <int P>
+    static void KeyedNarrowRows(uint8_t *dst, ptrdiff_t dstPitch, const uint8_t *src, ptrdiff_t srcPitch,
+                                size_t bytes, int32_t rows) {
+        KeyedShortRows<P>(dst, dstPitch, src, srcPitch, bytes, rows);
+    }
+};
+
 // ---- Row order ------------------------------------------------------------------------------------
 
 // Rows of bottom-up surfaces (negative pitches) are walked from the last one,

@@ -22,7 +22,7 @@ typedef uint64_t U64x2 __attribute__((vector_size(16)));
 #define VANTU_SHUFFLE4(v, a, b, c, d) __builtin_shuffle((v), U32x4{a, b, c, d})
 #endif
 
-struct VecPortable {
+struct VecPortable : NarrowRows16 {
     using Vec = U8x16;
     static constexpr size_t kWidth = 16;
 
@@ -72,16 +72,6 @@ struct VecPortable {
         return Blend(a, b, reinterpret_cast<Vec>(reinterpret_cast<I32x4>(a) > reinterpret_cast<I32x4>(b)));
     }
 
-    template <int P>
-    static void FillShortRow(uint8_t *row, size_t bytes, const uint8_t *pattern) {
-        FillShort(row, pattern, bytes);
-    }
-    static void CopyShortRow(uint8_t *dst, const uint8_t *src, size_t bytes) { CopyShort(dst, src, bytes); }
-    template <int P>
-    static void KeyedNarrowRows(uint8_t *dst, ptrdiff_t dstPitch, const uint8_t *src, ptrdiff_t srcPitch,
-                                size_t bytes, int32_t rows) {
-        KeyedShortRows<P>(dst, dstPitch, src, srcPitch, bytes, rows);
-    }
     static void Keyed3Row(uint8_t *dst, const uint8_t *src, size_t bytes);
 };
 

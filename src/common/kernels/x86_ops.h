@@ -114,7 +114,7 @@ inline void Keyed3Row128(uint8_t *dst, const uint8_t *src, size_t bytes) {
     KeyedPixels<3>(dst + at, src + at, (bytes - at) / 3);
 }
 
-struct Vec128 {
+struct Vec128 : NarrowRows16 {
     static constexpr size_t kWidth = 16;
 
     static __m128i LoadU(const uint8_t *p) { return _mm_loadu_si128(reinterpret_cast<const __m128i *>(p)); }
@@ -152,16 +152,6 @@ struct Vec128 {
         return _mm_or_si128(_mm_andnot_si128(greater, a), _mm_and_si128(greater, b));
     }
 
-    template <int P>
-    static void FillShortRow(uint8_t *row, size_t bytes, const uint8_t *pattern) {
-        FillShort(row, pattern, bytes);
-    }
-    static void CopyShortRow(uint8_t *dst, const uint8_t *src, size_t bytes) { CopyShort(dst, src, bytes); }
-    template <int P>
-    static void KeyedNarrowRows(uint8_t *dst, ptrdiff_t dstPitch, const uint8_t *src, ptrdiff_t srcPitch,
-                                size_t bytes, int32_t rows) {
-        KeyedShortRows<P>(dst, dstPitch, src, srcPitch, bytes, rows);
-    }
     static void Keyed3Row(uint8_t *dst, const uint8_t *src, size_t bytes) { Keyed3Row128(dst, src, bytes); }
 };
 
