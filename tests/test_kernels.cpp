@@ -110,6 +110,28 @@ TEST_P(Kernels, MatchReferenceByteForByte) {
             }
 }
 
+// Every index through a random table, rows of every width from 1 to 300,
+// either pitch sign, rows at any alignment, guards untouched.
+TEST_P(Kernels, PaletteExpansionMatchesReference) {
+    const vantu::PixelKernels *fast = vantu::KernelsForLevel(GetParam());
+    if (fast == nullptr)
+        GTEST_SKIP() << "this CPU (or build) lacks the " << Name(GetParam()) << " level: not tested";
+    std::mt19937 rng(kSeed ^ 0xe8u);
+    uint32_t lut[256];
+    for (uint32_t &e : lut)
+        e = static_cast<uint32_t>(rng());
+    for (int32_t n = 1; n <= 300; ++n) {
+        const int32_t rows = 1 + static_cast<int32_t>(rng() % 3);
+        Surface src = MakeSurface(rng, static_cast<size_t>(n), rows);
+        Surface dst = MakeSurface(rng, static_cast<size_t>(n) * 4, rows);
+        Surface expect = dst;
+        vantu::ReferenceKernels().expandPalette(expect.Row0(), expect.pitch, src.Row0(), src.pitch, n, rows, lut);
+        fast->expandPalette(dst.Row0(), dst.pitch, src.Row0(), src.pitch, n, rows, lut);
+        ASSERT_EQ(dst.arena.bytes, expect.arena.bytes)
+            << fast->name << " n " << n << " rows " << rows << " pitch " << dst.pitch << " seed " << kSeed;
+    }
+}
+
 // Palettes drawn from few values make ties common; colour words and entries
 // use all byte values (negative ones included) and junk in byte 3.
 TEST_P(Kernels, PaletteSearchMatchesPlainLoop) {

@@ -107,6 +107,7 @@ constexpr PixelKernels kAvx512 = {
     CopyRect<Vec512>,
     {nullptr, CopyKeyed512<1>, CopyKeyed512<2>, CopyKeyed512<3>, CopyKeyed512<4>},
     NearestEntry<Vec512>,
+    ExpandPaletteRows,
 };
 
 } // namespace

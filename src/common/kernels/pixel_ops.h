@@ -527,11 +527,12 @@ uint32_t NearestEntry(const uint32_t *entries, uint32_t colour) {
 
 // The table of a level whose kernels are the loops above over vector type V.
 template <class V>
-constexpr PixelKernels MakeKernels(const char *name, NearestEntryFn nearestEntry = NearestEntry<V>) {
+constexpr PixelKernels MakeKernels(const char *name, NearestEntryFn nearestEntry = NearestEntry<V>,
+                                   ExpandRectFn expandPalette = ExpandPaletteRows) {
     return PixelKernels{
         name,         {nullptr, FillRect<V, 1>, FillRect<V, 2>, FillRect<V, 3>, FillRect<V, 4>},
         CopyRect<V>,  {nullptr, CopyKeyedRect<V, 1>, CopyKeyedRect<V, 2>, CopyKeyedRect<V, 3>, CopyKeyedRect<V, 4>},
-        nearestEntry,
+        nearestEntry, expandPalette,
     };
 }
 

@@ -28,6 +28,12 @@ using CopyRectFn = void (*)(uint8_t *dst, ptrdiff_t dstPitch, const uint8_t *src
 // word 0 and a missing palette itself.
 using NearestEntryFn = uint32_t (*)(const uint32_t *entries, uint32_t colour);
 
+// Expand `rows` rows of `n` 1-byte palette indices into `n` 32-bit pixels
+// each: dst pixel x = lut[src byte x] (256 entries). Source and destination
+// share no byte.
+using ExpandRectFn = void (*)(uint8_t *dst, ptrdiff_t dstPitch, const uint8_t *src, ptrdiff_t srcPitch, int32_t n,
+                              int32_t rows, const uint32_t *lut);
+
 // One level's kernels, indexed by pixel size in bytes (1 to 4; index 0 unused).
 // The keyed copy leaves a destination pixel alone where the source pixel is 0.
 struct PixelKernels {
@@ -36,6 +42,7 @@ struct PixelKernels {
     CopyRectFn copy; // bytes
     CopyRectFn copyKeyed[5];
     NearestEntryFn nearestEntry;
+    ExpandRectFn expandPalette;
 };
 
 // Byte `n` of a colour word read as a signed 8-bit value.
@@ -52,6 +59,10 @@ inline constexpr int kKernelLevels = 5;
 
 // The plain, obviously correct loops every other level is checked against.
 const PixelKernels &ReferenceKernels();
+
+// The plain loop of the palette expansion, which a level without its own uses.
+void ExpandPaletteRows(uint8_t *dst, ptrdiff_t dstPitch, const uint8_t *src, ptrdiff_t srcPitch, int32_t n,
+                       int32_t rows, const uint32_t *lut);
 
 // The kernels of `level`, or null when this build or this CPU lacks it.
 const PixelKernels *KernelsForLevel(KernelLevel level);

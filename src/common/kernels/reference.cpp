@@ -72,10 +72,20 @@ uint32_t NearestEntry(const uint32_t *entries, uint32_t colour) {
 constexpr PixelKernels kReference = {
     "reference",  {nullptr, FillRect<1>, FillRect<2>, FillRect<3>, FillRect<4>},
     CopyRect,     {nullptr, CopyRectKeyed<1>, CopyRectKeyed<2>, CopyRectKeyed<3>, CopyRectKeyed<4>},
-    NearestEntry,
+    NearestEntry, ExpandPaletteRows,
 };
 
 } // namespace
+
+void ExpandPaletteRows(uint8_t *dst, ptrdiff_t dstPitch, const uint8_t *src, ptrdiff_t srcPitch, int32_t n,
+                       int32_t rows, const uint32_t *lut) {
+    for (int32_t y = 0; y < rows; ++y) {
+        uint8_t *dstRow = dst + y * dstPitch;
+        const uint8_t *srcRow = src + y * srcPitch;
+        for (int32_t x = 0; x < n; ++x)
+            std::memcpy(dstRow + static_cast<ptrdiff_t>(x) * 4, &lut[srcRow[x]], 4);
+    }
+}
 
 const PixelKernels &ReferenceKernels() { return kReference; }
 
