@@ -36,6 +36,10 @@ struct Presenter {
 
 namespace {
 
+// The largest back buffer side shown: the texture limit of common GPUs, which
+// SDL's software renderer (which has none) is held to as well.
+constexpr int kMaxSide = 16384;
+
 int SDLCALL NoteLoss(void *userdata, SDL_Event *event) {
     auto *presenter = static_cast<Presenter *>(userdata);
     const bool reset = event->type == SDL_RENDER_TARGETS_RESET || event->type == SDL_RENDER_DEVICE_RESET;
@@ -76,6 +80,14 @@ bool CreateRendering(Presenter *presenter) {
     presenter->renderer = SDL_CreateRenderer(presenter->window, -1, 0);
     if (presenter->renderer == nullptr)
         return false;
+    SDL_RendererInfo info{};
+    SDL_GetRendererInfo(presenter->renderer, &info);
+    if ((info.max_texture_width > 0 && presenter->width > info.max_texture_width) ||
+        (info.max_texture_height > 0 && presenter->height > info.max_texture_height)) {
+        SDL_DestroyRenderer(presenter->renderer);
+        presenter->renderer = nullptr;
+        return false;
+    }
     presenter->texture = SDL_CreateTexture(presenter->renderer, SDL_PIXELFORMAT_RGB888, SDL_TEXTUREACCESS_STREAMING,
                                            presenter->width, presenter->height);
     if (presenter->texture == nullptr) {
@@ -101,7 +113,7 @@ void Close(Presenter *presenter) {
 }
 
 Presenter *Open(SDL_Window *window, bool ownWindow, bool fit, int width, int height) {
-    void *memory = std::calloc(1, sizeof(Presenter));
+    void *memory = width <= kMaxSide && height <= kMaxSide ? std::calloc(1, sizeof(Presenter)) : nullptr;
     if (memory == nullptr) {
         if (ownWindow)
             SDL_DestroyWindow(window);

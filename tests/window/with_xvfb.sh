@@ -2,7 +2,8 @@
 # Runs a command against an X server of its own: Xvfb, started here on a
 # display number the server picks itself (-displayfd, so that parallel runs
 # never race for one), stopped when the command ends.
-#   with_xvfb.sh [--screen WxHxDEPTH] COMMAND [ARGS...]
+#   with_xvfb.sh [--screen WxHxDEPTH] [NAME=VALUE...] COMMAND [ARGS...]
+# The assignments are the command's environment only, not the server's.
 # Listing a test program's tests (--gtest_list_tests) needs no server.
 set -uo pipefail
 screen=1280x1024x24
@@ -11,7 +12,7 @@ if [[ ${1:-} == --screen ]]; then
   shift 2
 fi
 for arg; do
-  [[ $arg == --gtest_list_tests ]] && exec "$@"
+  [[ $arg == --gtest_list_tests ]] && exec env "$@"
 done
 command -v Xvfb >/dev/null || { echo "with_xvfb.sh: Xvfb is missing (Debian package xvfb)" >&2; exit 1; }
 
@@ -37,4 +38,4 @@ if [[ -z $display ]]; then
   cat "$dir/log" >&2
   exit 1
 fi
-DISPLAY=:$display "$@"
+env DISPLAY=":$display" "$@"
