@@ -24,12 +24,16 @@ struct SWindowRec {
     Presenter *presenter; // while a screen is shown
     void *backBuffer;     // the screen bitmap's pixels; kept while that bitmap is the screen
     SBitmapInfo back;     // what the back buffer is, as the screen was made
-    uint8_t videoHeld;    // the backend was acquired for this record
+    uint8_t video;        // the backend for this record: kVideoNone, kVideoHeld, kVideoGone
 };
 static_assert(std::is_standard_layout_v<SWindowRec> && offsetof(SWindowRec, common) == 0,
               "an SWindowRec is used as its SCommonRec");
 
 SWindowRec *Own(SCommonRec *record) { return reinterpret_cast<SWindowRec *>(record); }
+
+// Acquired at the record's creation (again at an allocation if that failed),
+// given back with the record's last reference, and never taken again then.
+enum : uint8_t { kVideoNone, kVideoHeld, kVideoGone };
 
 vantu_bool VANTU_CALL DoAlloc(SCommonRec *record, uint32_t flags, int32_t subDevice);
 vantu_bool VANTU_CALL DoAllocSurfaces(SCommonRec *record);
@@ -87,9 +91,9 @@ constexpr SCommonRec kTable = {
 #endif
 
 bool HoldVideo(SWindowRec *window) {
-    if (!window->videoHeld)
-        window->videoHeld = PlatformBackend().Acquire() ? 1 : 0;
-    return window->videoHeld != 0;
+    if (window->video == kVideoNone && PlatformBackend().Acquire())
+        window->video = kVideoHeld;
+    return window->video == kVideoHeld;
 }
 
 void ClosePresenter(SWindowRec *window) {
@@ -260,24 +264,27 @@ vantu_bool VANTU_CALL Flip(SCommonRec *record) {
     return PlatformBackend().Present(window->presenter, frame) ? 1 : 0;
 }
 
-// The record's last reference: whatever the driver still has goes with it
-// (a screen made after finalization, from the host's debug function say, and
-// the backend).
+// The record's last reference: a screen made after finalization (from the
+// host's debug function, say) is deallocated as Done would, and whatever the
+// driver still has goes (a screen the host would not let go of, the backend).
 void VANTU_CALL Destruct(void *record) {
-    SWindowRec *window = Own(static_cast<SCommonRec *>(record));
+    SCommonRec *common = static_cast<SCommonRec *>(record);
+    SWindowRec *window = Own(common);
+    if (common->allocated)
+        CallOrCommon(common->Dealloc, CommonDealloc, common);
     ClosePresenter(window);
-    CommonReleaseScreenBitmap(&window->common);
-    window->common.screenInfo = SBitmapInfo{};
+    CommonReleaseScreenBitmap(common);
+    common->screenInfo = SBitmapInfo{};
     FreeBackBuffer(window);
-    if (window->videoHeld)
+    if (window->video == kVideoHeld)
         PlatformBackend().Release();
-    window->videoHeld = 0;
+    window->video = kVideoGone;
 }
 
 } // namespace
 
 extern "C" VANTU_EXPORT SCommonRec *VANTU_CALL VANTU_DLL_Init(uint32_t hostHandle, DebugMsgFunc hostDebugFunc) {
-    auto *window = CommonNewRecord<SWindowRec>();
+    auto *window = CommonNewDriverRecord<SWindowRec>();
     if (window == nullptr)
         return nullptr;
     SCommonRec *record = &window->common;
@@ -287,7 +294,7 @@ extern "C" VANTU_EXPORT SCommonRec *VANTU_CALL VANTU_DLL_Init(uint32_t hostHandl
     record->header = header;
 
     // The last call's function becomes the default for every record of the library.
-    CommonDefaultDebugMsgFunc = hostDebugFunc;
+    CommonSetDefaultDebugMsgFunc(hostDebugFunc);
     record->hostDebugFunc = hostDebugFunc;
 
     record->name = kDriverName;
