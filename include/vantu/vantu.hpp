@@ -32,7 +32,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <mutex>
 #include <type_traits>
 #include <utility>
 
@@ -40,6 +39,7 @@
 #include <windows.h>
 #else
 #include <dlfcn.h>
+#include <mutex>
 #endif
 
 #if !defined(_MSVC_LANG) && __cplusplus < 201703L
@@ -330,8 +330,34 @@ struct SinkLink {
     bool linked = false;
 };
 
+// Windows: a slim reader/writer lock, which every MinGW threading model has
+// (std::mutex is missing from some).
+#if defined(_WIN32)
+class ListMutex {
+  public:
+    void lock() noexcept { AcquireSRWLockExclusive(&lock_); }
+    void unlock() noexcept { ReleaseSRWLockExclusive(&lock_); }
+
+  private:
+    SRWLOCK lock_ = SRWLOCK_INIT;
+};
+#else
+using ListMutex = std::mutex;
+#endif
+
+class ListLock {
+  public:
+    explicit ListLock(ListMutex &mutex) noexcept : mutex_(mutex) { mutex_.lock(); }
+    ~ListLock() { mutex_.unlock(); }
+    ListLock(const ListLock &) = delete;
+    ListLock &operator=(const ListLock &) = delete;
+
+  private:
+    ListMutex &mutex_;
+};
+
 struct SinkList {
-    std::mutex mutex;
+    ListMutex mutex;
     SinkLink *head = nullptr;
 };
 
@@ -348,7 +374,7 @@ inline thread_local const DebugSink *creatingSink = nullptr;
 // (whose Driver is still unlinking) finds its own sink.
 inline void Link(SinkLink &link) noexcept {
     SinkList &list = Sinks();
-    const std::lock_guard<std::mutex> lock(list.mutex);
+    const ListLock lock(list.mutex);
     if (link.linked)
         return;
     link.prev = nullptr;
@@ -371,14 +397,14 @@ inline void UnlinkLocked(SinkList &list, SinkLink &link) noexcept {
 
 inline void Unlink(SinkLink &link) noexcept {
     SinkList &list = Sinks();
-    const std::lock_guard<std::mutex> lock(list.mutex);
+    const ListLock lock(list.mutex);
     UnlinkLocked(list, link);
 }
 
 // `to` takes `from`'s place in the list (and its record and sink).
 inline void MoveLink(SinkLink &to, SinkLink &from) noexcept {
     SinkList &list = Sinks();
-    const std::lock_guard<std::mutex> lock(list.mutex);
+    const ListLock lock(list.mutex);
     UnlinkLocked(list, to);
     to.record = from.record;
     to.sink = from.sink;
@@ -401,7 +427,7 @@ inline void VANTU_CALL RouteMessage(SCommonRec *record, const char *text) {
         sink = *creatingSink;
     } else if (record != nullptr) {
         SinkList &list = Sinks();
-        const std::lock_guard<std::mutex> lock(list.mutex);
+        const ListLock lock(list.mutex);
         for (const SinkLink *link = list.head; link != nullptr; link = link->next)
             if (link->record == record) {
                 sink = link->sink;
@@ -423,6 +449,7 @@ class Library {
   public:
     /// No library; Error() is empty.
     Library() noexcept = default;
+    /// Unloads the library: Close().
     ~Library() { Close(); }
     Library(const Library &) = delete;
     Library &operator=(const Library &) = delete;
@@ -703,6 +730,7 @@ class [[nodiscard]] DrawLock {
   public:
     /// Not drawing.
     DrawLock() noexcept = default;
+    /// Ends drawing if the lock is held: End().
     ~DrawLock() { (void)End(); }
     DrawLock(const DrawLock &) = delete;
     DrawLock &operator=(const DrawLock &) = delete;
@@ -750,7 +778,8 @@ class [[nodiscard]] DrawLock {
 
   private:
     friend class Driver;
-    DrawLock(SCommonRec *record, void *fields) noexcept : record_(fields != nullptr ? record : nullptr), fields_(fields) {}
+    DrawLock(SCommonRec *record, void *fields) noexcept
+        : record_(fields != nullptr ? record : nullptr), fields_(fields) {}
 
     SCommonRec *record_ = nullptr;
     void *fields_ = nullptr;
@@ -764,6 +793,7 @@ class [[nodiscard]] BitmapLock {
   public:
     /// Not locked.
     BitmapLock() noexcept = default;
+    /// Unlocks the bitmap if it is locked: End().
     ~BitmapLock() { (void)End(); }
     BitmapLock(const BitmapLock &) = delete;
     BitmapLock &operator=(const BitmapLock &) = delete;
@@ -823,6 +853,7 @@ class Driver {
   public:
     /// No record.
     Driver() noexcept = default;
+    /// Ends the record if the handle holds one: Done().
     ~Driver() { (void)Done(); }
     Driver(const Driver &) = delete;
     Driver &operator=(const Driver &) = delete;
@@ -948,7 +979,7 @@ class Driver {
             return false;
         {
             detail::SinkList &list = detail::Sinks();
-            const std::lock_guard<std::mutex> lock(list.mutex);
+            const detail::ListLock lock(list.mutex);
             link_.record = record_;
             link_.sink = sink;
         }
