@@ -82,7 +82,7 @@ void Paint(Surf &s, int p, std::mt19937 &rng, F opaque) {
 // One record with its screen at one depth, and every surface the cases use.
 struct World {
     int bpp = 0, p = 0;
-    vantu::Driver driver, driverUp; // driverUp's screen is bottom-up; both outlive the surfaces
+    vantu::Driver driver, driverUp;              // driverUp's screen is bottom-up; both outlive the surfaces
     SCommonRec *rec = nullptr, *recUp = nullptr; // their records, for the timed slot calls
     Surf screen, screenUp;
     Surf big[3], mid[3], sprite[3]; // opaque source, disc sprite, noise
@@ -169,8 +169,9 @@ struct World {
         vantu::Driver d = vantu::Driver::Create(VANTU_DLL_Init);
         Host(s, kScreenW, kScreenH);
         s.up = bottomUp;
-        const SBitmapInfo desc = vantu::Describe(s.Row(0), kScreenW, kScreenH, static_cast<int32_t>(s.DescribedPitch()),
-                                                 static_cast<uint32_t>(bpp), kMasks[p][0], kMasks[p][1], kMasks[p][2]);
+        const SBitmapInfo desc =
+            vantu::Describe(s.Row(0), kScreenW, kScreenH, static_cast<int32_t>(s.DescribedPitch()),
+                            static_cast<uint32_t>(bpp), kMasks[p][0], kMasks[p][1], kMasks[p][2]);
         if (!d.AllocBuffer(desc)) {
             std::fprintf(stderr, "AllocBuffer at %d bits per pixel refused\n", bpp);
             std::exit(1);

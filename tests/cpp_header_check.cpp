@@ -72,7 +72,8 @@ int VantuHeaderCheck(const char *path) {
     score += d.UnlockBitmap(bitmap) ? 1 : 0;
     {
         vantu::DrawLock lock = d.DrawBegin();
-        score += static_cast<int>(Touch(lock.ScreenPixels<std::uint8_t>()) + Touch(lock.ScreenPixels<std::uint16_t>()));
+        score +=
+            static_cast<int>(Touch(lock.ScreenPixels<std::uint8_t>()) + Touch(lock.ScreenPixels<std::uint16_t>()));
         score += static_cast<int>(lock.ScreenInfo().width) + (lock.Fields() != nullptr ? 1 : 0);
         score += lock.Screen().Pixel(0, 0) != nullptr ? 1 : 0;
         score += lock.End() ? 1 : 0;

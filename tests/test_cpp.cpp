@@ -41,14 +41,14 @@ struct Screen16 {
 TEST(CppLibrary, RefusalsSayWhy) {
     const struct {
         const char *path;
-        std::string text;  // what Error() says, or starts with
+        std::string text;   // what Error() says, or starts with
         bool reasonFollows; // the loader's own reason comes after `text`
     } cases[] = {
         {nullptr, "no driver library path given", false},
         {"", "no driver library path given", false},
         {VANTU_CPP_MISSING, std::string("cannot load driver library '") + VANTU_CPP_MISSING + "': ", true},
-        {VANTU_CPP_NOT_A_LIBRARY, std::string("cannot load driver library '") + VANTU_CPP_NOT_A_LIBRARY + "': ",
-         true},
+        {VANTU_CPP_NOT_A_LIBRARY,
+         std::string("cannot load driver library '") + VANTU_CPP_NOT_A_LIBRARY + "': ", true},
         {VANTU_NOENTRY_PATH,
          std::string("driver library '") + VANTU_NOENTRY_PATH + "' has no entry point VANTU_DLL_Init", false},
     };
