@@ -59,8 +59,9 @@ def medians(result):
     """{name: (cpu ms, wall ms, fps or None)} from the median aggregates."""
     out = {}
     for b in result["benchmarks"]:
+        name = b.get("run_name", b["name"]).replace("/process_time", "")
         if b.get("aggregate_name") == "median":
-            out[b["run_name"]] = (b["cpu_time"], b["real_time"], b.get("fps"))
+            out[name] = (b["cpu_time"], b["real_time"], b.get("fps"))
         elif b.get("error_occurred"):
             print(f"{b['name']}: {b.get('error_message')}", file=sys.stderr)
     return out
