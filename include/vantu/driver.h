@@ -181,7 +181,8 @@ typedef vantu_bool(VANTU_CALL *SetCallbacksFunc)(SCommonRec *record, const SComm
 /** Slot `DrawBegin`: take the drawing lock (waits up to 10 s); pointer to the record's `version`, or null. */
 typedef void *(VANTU_CALL *DrawBeginFunc)(SCommonRec *record);
 /** Slot `DrawEnd`: release the drawing lock; false, and nothing changes, when not drawing or when called
- * from a thread that does not own the lock. */
+ * from a thread that does not own the lock (unless the drawing thread ended without DrawEnd: then any
+ * thread's DrawEnd ends that drawing). */
 typedef vantu_bool(VANTU_CALL *DrawEndFunc)(SCommonRec *record);
 /** Slot `Flip`: present the screen; false while drawing. */
 typedef vantu_bool(VANTU_CALL *FlipFunc)(SCommonRec *record);

@@ -72,6 +72,12 @@ vantu_bool VANTU_CALL CommonDrawEnd(SCommonRec *record) {
     // more; another thread finds it owned and changes nothing. A mutex found
     // free means the drawer ended its drawing meanwhile.
     void *const mutex = record->drawMutex;
+    if (mutex == nullptr) {
+        // Done closed the lock while drawing went on: there is no owner to
+        // ask, and nothing left to release.
+        SetDrawing(record, false);
+        return 1;
+    }
     switch (vantu::platform::MutexWait(mutex, 0)) {
     case WaitResult::Acquired:
         if (!IsDrawing(record)) {
