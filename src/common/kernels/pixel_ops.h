@@ -24,6 +24,7 @@
 //   pixels and keep their values.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -193,21 +194,27 @@ inline void RowsUpwards(uint8_t *&dst, ptrdiff_t &dstPitch, size_t bytes, int32_
     }
 }
 
-inline void RowsUpwards(uint8_t *&dst, ptrdiff_t &dstPitch, const uint8_t *&src, ptrdiff_t &srcPitch, size_t bytes,
-                        int32_t rows) {
-    if (rows < 2 || dstPitch >= 0 || srcPitch >= 0 || static_cast<size_t>(-dstPitch) < bytes ||
-        static_cast<size_t>(-srcPitch) < bytes)
+// Rows of `dstBytes` bytes in the destination, of `srcBytes` in the source.
+inline void RowsUpwards(uint8_t *&dst, ptrdiff_t &dstPitch, size_t dstBytes, const uint8_t *&src, ptrdiff_t &srcPitch,
+                        size_t srcBytes, int32_t rows) {
+    if (rows < 2 || dstPitch >= 0 || srcPitch >= 0 || static_cast<size_t>(-dstPitch) < dstBytes ||
+        static_cast<size_t>(-srcPitch) < srcBytes)
         return;
     uint8_t *const dstLast = dst + (rows - 1) * dstPitch;
     const uint8_t *const srcLast = src + (rows - 1) * srcPitch;
-    const auto dstLo = reinterpret_cast<uintptr_t>(dstLast), dstHi = reinterpret_cast<uintptr_t>(dst) + bytes;
-    const auto srcLo = reinterpret_cast<uintptr_t>(srcLast), srcHi = reinterpret_cast<uintptr_t>(src) + bytes;
+    const auto dstLo = reinterpret_cast<uintptr_t>(dstLast), dstHi = reinterpret_cast<uintptr_t>(dst) + dstBytes;
+    const auto srcLo = reinterpret_cast<uintptr_t>(srcLast), srcHi = reinterpret_cast<uintptr_t>(src) + srcBytes;
     if (dstHi > srcLo && srcHi > dstLo)
         return;
     dst = dstLast;
     dstPitch = -dstPitch;
     src = srcLast;
     srcPitch = -srcPitch;
+}
+
+inline void RowsUpwards(uint8_t *&dst, ptrdiff_t &dstPitch, const uint8_t *&src, ptrdiff_t &srcPitch, size_t bytes,
+                        int32_t rows) {
+    RowsUpwards(dst, dstPitch, bytes, src, srcPitch, bytes, rows);
 }
 
 // ---- Fill pattern ---------------------------------------------------------------------------------
@@ -240,9 +247,10 @@ inline void BuildPattern(uint8_t *pattern, size_t size, uint32_t pixel) {
 // ---- Row loops over a vector type -------------------------------------------------------------------
 //
 // A vector type V supplies: kWidth (bytes), LoadU, StoreU, StoreA (aligned),
-// and for the keyed copy Transparent<P> (lanes of transparent pixels all
-// ones), Or, And, All (whether every lane of a mask is set) and Keyed3Row
-// (3-byte pixels). FillShortRow, CopyShortRow and KeyedNarrowRows handle rows
+// and for the keyed copy Transparent<P> (a mask of the transparent pixels:
+// their lanes all ones, or a mask register), All (whether every pixel of a
+// mask is transparent), Merge(s, d, mask) (s with the masked lanes taken
+// from d) and Keyed3Row (3-byte pixels). FillShortRow, CopyShortRow and KeyedNarrowRows handle rows
 // narrower than one vector.
 
 // One row of `bytes` bytes (a whole number of P-byte pixels, at least one
@@ -335,10 +343,10 @@ void CopyRect(uint8_t *dst, ptrdiff_t dstPitch, const uint8_t *src, ptrdiff_t sr
 // same way, destination read included: telling it apart takes a branch that
 // mispredicts where opaque and mixed vectors alternate, which costs more
 // than the read, even from memory beyond the caches.
-template <class V, class Vec>
-inline void KeyedStore(uint8_t *dst, Vec s, Vec clear) {
+template <class V, class Vec, class Mask>
+inline void KeyedStore(uint8_t *dst, Vec s, Mask clear) {
     if (!V::All(clear))
-        V::StoreU(dst, V::Or(s, V::And(V::LoadU(dst), clear)));
+        V::StoreU(dst, V::Merge(s, V::LoadU(dst), clear));
 }
 
 template <class V, int P>
@@ -361,7 +369,7 @@ inline KeyedResult<V> KeyedLoad(const uint8_t *dst, const uint8_t *src) {
     const auto clear = V::template Transparent<P>(s);
     if (V::All(clear))
         return {s, false};
-    return {V::Or(s, V::And(V::LoadU(dst), clear)), true};
+    return {V::Merge(s, V::LoadU(dst), clear), true};
 }
 
 template <class V>
@@ -484,6 +492,46 @@ void CopyKeyedRect(uint8_t *dst, ptrdiff_t dstPitch, const uint8_t *src, ptrdiff
     }
 }
 
+// ---- Palette expansion ----------------------------------------------------------------------------
+//
+// One table load per pixel is the bound without a byte permutation of 256
+// entries (AVX-512 VBMI has one): eight indices come from one 8-byte load and
+// two pixels go out in each 8-byte store, so the loads of the table are
+// nearly all the work. Gathers were slower than this on the CPU measured.
+
+// The two pixels of indices `a` then `b` as one 8-byte word in memory order.
+inline uint64_t PixelPair(const uint32_t *lut, uint64_t a, uint64_t b) {
+    if constexpr (std::endian::native == std::endian::little)
+        return lut[a] | uint64_t{lut[b]} << 32;
+    else
+        return uint64_t{lut[a]} << 32 | lut[b];
+}
+
+inline void ExpandRow(uint8_t *dst, const uint8_t *src, size_t n, const uint32_t *lut) {
+    size_t x = 0;
+    for (; x + 8 <= n; x += 8) {
+        uint64_t at;
+        std::memcpy(&at, src + x, 8);
+        if constexpr (std::endian::native != std::endian::little)
+            at = __builtin_bswap64(at);
+        // Byte k of `at` (from its lowest) is index x + k.
+        for (int k = 0; k < 8; k += 2) {
+            const uint64_t pair = PixelPair(lut, (at >> (8 * k)) & 0xFFu, (at >> (8 * k + 8)) & 0xFFu);
+            std::memcpy(dst + 4 * (x + static_cast<size_t>(k)), &pair, 8);
+        }
+    }
+    for (; x < n; ++x)
+        std::memcpy(dst + 4 * x, &lut[src[x]], 4);
+}
+
+inline void ExpandRect(uint8_t *dst, ptrdiff_t dstPitch, const uint8_t *src, ptrdiff_t srcPitch, int32_t n,
+                       int32_t rows, const uint32_t *lut) {
+    const auto count = static_cast<size_t>(n);
+    RowsUpwards(dst, dstPitch, 4 * count, src, srcPitch, count, rows);
+    for (int32_t y = 0; y < rows; ++y)
+        ExpandRow(dst + y * dstPitch, src + y * srcPitch, count, lut);
+}
+
 // ---- Palette search -------------------------------------------------------------------------------
 //
 // Every entry's distance at once, kWidth / 4 entries to a vector. Bytes are
@@ -527,12 +575,17 @@ uint32_t NearestEntry(const uint32_t *entries, uint32_t colour) {
 
 // The table of a level whose kernels are the loops above over vector type V.
 template <class V>
-constexpr PixelKernels MakeKernels(const char *name, NearestEntryFn nearestEntry = NearestEntry<V>,
-                                   ExpandRectFn expandPalette = ExpandPaletteRows) {
+constexpr PixelKernels MakeKernels(const char *name, const char *variant,
+                                   NearestEntryFn nearestEntry = NearestEntry<V>,
+                                   ExpandRectFn expandPalette = ExpandRect) {
     return PixelKernels{
-        name,         {nullptr, FillRect<V, 1>, FillRect<V, 2>, FillRect<V, 3>, FillRect<V, 4>},
-        CopyRect<V>,  {nullptr, CopyKeyedRect<V, 1>, CopyKeyedRect<V, 2>, CopyKeyedRect<V, 3>, CopyKeyedRect<V, 4>},
-        nearestEntry, expandPalette,
+        name,
+        variant,
+        {nullptr, FillRect<V, 1>, FillRect<V, 2>, FillRect<V, 3>, FillRect<V, 4>},
+        CopyRect<V>,
+        {nullptr, CopyKeyedRect<V, 1>, CopyKeyedRect<V, 2>, CopyKeyedRect<V, 3>, CopyKeyedRect<V, 4>},
+        nearestEntry,
+        expandPalette,
     };
 }
 
