@@ -1,13 +1,13 @@
-// The 512-bit kernels (AVX-512 F, BW and VL), in two variants that differ in
-// how they store, not in what they write:
-// - "masked": mask registers let every row end, and the keyed copy, write
-//   exactly the bytes they own: no tail loops and no blending with the
-//   destination. Where a masked store costs what a plain one does, nothing
-//   is cheaper.
-// - "whole": only whole-vector stores, as the AVX2 level makes them (a keyed
-//   vector merged with the destination it read, rows under 64 bytes in
-//   256- and 128-bit steps); masks stay in registers. For CPUs whose masked
-//   stores to memory cost several times a plain store.
+// The 512-bit kernels (AVX-512 F, BW and VL). Mask registers let every row
+// end write exactly the bytes it owns: no tail loops. The keyed copy comes in
+// two variants that write the same bytes in different ways:
+// - "masked": every vector stored under the mask of its opaque pixels, no
+//   destination read; where a masked store costs what a plain one does
+//   (Intel), nothing is cheaper;
+// - "merged": where masked stores measured slower (AMD family 26), rows of
+//   16 to 64 bytes, and rectangles larger than the L2 cache, take the AVX2
+//   level's 256-bit vectors merged with the destination they read; the rest
+//   stays masked.
 // tuning.h says which CPU takes which; the palette expansion takes the VBMI
 // byte permutation wherever the CPU has it (avx512vbmi.cpp).
 #include "levels.h"
@@ -19,31 +19,12 @@ namespace {
 // The low `n` bits set, for n below 64.
 inline __mmask64 LowBytes(size_t n) { return static_cast<__mmask64>((uint64_t{1} << n) - 1); }
 
-template <bool kMaskedStores>
 struct Vec512 {
     static constexpr size_t kWidth = 64;
 
     static __m512i LoadU(const uint8_t *p) { return _mm512_loadu_si512(p); }
     static void StoreU(uint8_t *p, __m512i v) { _mm512_storeu_si512(p, v); }
     static void StoreA(uint8_t *p, __m512i v) { _mm512_store_si512(p, v); }
-
-    // The keyed copy of the whole-store variant: transparent pixels as a mask
-    // register, one bit per pixel (its type tells the pixel size).
-    template <int P>
-    static auto Transparent(__m512i v) {
-        if constexpr (P == 1)
-            return _mm512_testn_epi8_mask(v, v);
-        else if constexpr (P == 2)
-            return _mm512_testn_epi16_mask(v, v);
-        else
-            return _mm512_testn_epi32_mask(v, v);
-    }
-    static bool All(__mmask64 m) { return m == ~__mmask64{0}; }
-    static bool All(__mmask32 m) { return m == ~__mmask32{0}; }
-    static bool All(__mmask16 m) { return m == static_cast<__mmask16>(0xFFFF); }
-    static __m512i Merge(__m512i s, __m512i d, __mmask64 clear) { return _mm512_mask_mov_epi8(s, clear, d); }
-    static __m512i Merge(__m512i s, __m512i d, __mmask32 clear) { return _mm512_mask_mov_epi16(s, clear, d); }
-    static __m512i Merge(__m512i s, __m512i d, __mmask16 clear) { return _mm512_mask_mov_epi32(s, clear, d); }
 
     static __m512i Set1(uint32_t x) { return _mm512_set1_epi32(static_cast<int>(x)); }
     static __m512i Xor(__m512i a, __m512i b) { return _mm512_xor_si512(a, b); }
@@ -67,55 +48,57 @@ struct Vec512 {
 
     template <int P>
     static void FillShortRow(uint8_t *row, size_t bytes, const uint8_t *pattern) {
-        if constexpr (kMaskedStores)
-            _mm512_mask_storeu_epi8(row, LowBytes(bytes), _mm512_loadu_si512(pattern));
-        else if (bytes >= Vec256::kWidth)
-            FillRowWide<Vec256, P>(row, bytes, pattern);
-        else
-            Vec256::FillShortRow<P>(row, bytes, pattern);
+        _mm512_mask_storeu_epi8(row, LowBytes(bytes), _mm512_loadu_si512(pattern));
     }
     static void CopyShortRow(uint8_t *dst, const uint8_t *src, size_t bytes) {
-        if constexpr (kMaskedStores) {
-            const __mmask64 live = LowBytes(bytes);
-            _mm512_mask_storeu_epi8(dst, live, _mm512_maskz_loadu_epi8(live, src));
-        } else if (bytes >= Vec256::kWidth) {
-            CopyRowWide<Vec256>(dst, src, bytes);
-        } else {
-            Vec256::CopyShortRow(dst, src, bytes);
-        }
+        const __mmask64 live = LowBytes(bytes);
+        _mm512_mask_storeu_epi8(dst, live, _mm512_maskz_loadu_epi8(live, src));
     }
-    template <int P>
-    static void KeyedNarrowRows(uint8_t *dst, ptrdiff_t dstPitch, const uint8_t *src, ptrdiff_t srcPitch,
-                                size_t bytes, int32_t rows) {
-        if (bytes >= Vec256::kWidth)
-            KeyedRows<Vec256, P>(dst, dstPitch, src, srcPitch, bytes, rows);
-        else
-            Vec256::KeyedNarrowRows<P>(dst, dstPitch, src, srcPitch, bytes, rows);
-    }
-    static void Keyed3Row(uint8_t *dst, const uint8_t *src, size_t bytes) { Keyed3Row256(dst, src, bytes); }
 };
 
-// ---- The masked variant's keyed copy ----------------------------------------------------------------
+// ---- The keyed copy ----------------------------------------------------------------
 
 // Store the non-zero P-byte lanes of `s`; lanes loaded as zero past a row's
-// end are never stored.
-template <int P>
+// end are never stored. With kSkip, nothing at all where every lane is
+// transparent: a store under an empty mask still takes a store's place and
+// fetches the destination's line, which in long rows (whose transparent
+// parts come in runs the branch predicts) costs more than the test. In short
+// rows that branch mispredicts at every edge of a sprite, and costs more.
+template <int P, bool kSkip>
 inline void StoreOpaque(uint8_t *dst, __m512i s) {
-    if constexpr (P == 1)
-        _mm512_mask_storeu_epi8(dst, _mm512_test_epi8_mask(s, s), s);
-    else if constexpr (P == 2)
-        _mm512_mask_storeu_epi16(dst, _mm512_test_epi16_mask(s, s), s);
-    else
-        _mm512_mask_storeu_epi32(dst, _mm512_test_epi32_mask(s, s), s);
+    if constexpr (P == 1) {
+        const __mmask64 opaque = _mm512_test_epi8_mask(s, s);
+        if (!kSkip || opaque != 0)
+            _mm512_mask_storeu_epi8(dst, opaque, s);
+    } else if constexpr (P == 2) {
+        const __mmask32 opaque = _mm512_test_epi16_mask(s, s);
+        if (!kSkip || opaque != 0)
+            _mm512_mask_storeu_epi16(dst, opaque, s);
+    } else {
+        const __mmask16 opaque = _mm512_test_epi32_mask(s, s);
+        if (!kSkip || opaque != 0)
+            _mm512_mask_storeu_epi32(dst, opaque, s);
+    }
 }
 
-template <int P>
+// Rows this long skip wholly transparent vectors.
+inline constexpr size_t kSkipTransparentBytes = 1024;
+
+// Rows of 256 bytes or more whose destination is aligned to its pixel size
+// start with a masked head up to the first 64-byte boundary, so that no
+// store of the body is split over two cache lines.
+template <int P, bool kSkip>
 inline void KeyedRow(uint8_t *dst, const uint8_t *src, size_t bytes) {
     size_t at = 0;
+    const auto misalign = static_cast<size_t>(reinterpret_cast<uintptr_t>(dst) & 63);
+    if (bytes >= 256 && misalign != 0 && misalign % P == 0) {
+        at = 64 - misalign;
+        StoreOpaque<P, kSkip>(dst, _mm512_maskz_loadu_epi8(LowBytes(at), src));
+    }
     for (; at + 64 <= bytes; at += 64)
-        StoreOpaque<P>(dst + at, _mm512_loadu_si512(src + at));
+        StoreOpaque<P, kSkip>(dst + at, _mm512_loadu_si512(src + at));
     if (at < bytes)
-        StoreOpaque<P>(dst + at, _mm512_maskz_loadu_epi8(LowBytes(bytes - at), src + at));
+        StoreOpaque<P, kSkip>(dst + at, _mm512_maskz_loadu_epi8(LowBytes(bytes - at), src + at));
 }
 
 // 3-byte pixels, 21 to a step of 63 bytes. A byte mask of the zero bytes
@@ -147,35 +130,54 @@ void CopyKeyedMasked(uint8_t *dst, ptrdiff_t dstPitch, const uint8_t *src, ptrdi
     for (int32_t y = 0; y < rows; ++y) {
         if constexpr (P == 3)
             Keyed3RowMasked(dst + y * dstPitch, src + y * srcPitch, bytes);
+        else if (bytes >= kSkipTransparentBytes)
+            KeyedRow<P, true>(dst + y * dstPitch, src + y * srcPitch, bytes);
         else
-            KeyedRow<P>(dst + y * dstPitch, src + y * srcPitch, bytes);
+            KeyedRow<P, false>(dst + y * dstPitch, src + y * srcPitch, bytes);
     }
+}
+
+// Rectangles of this many bytes or more outgrow a 2 MiB L2 cache; there the
+// merged variant's 256-bit vectors, which read the destination, measured
+// faster than masked stores, which do not.
+inline constexpr size_t kMergedRectBytes = size_t{2} << 20;
+
+template <int P>
+void CopyKeyedMerged(uint8_t *dst, ptrdiff_t dstPitch, const uint8_t *src, ptrdiff_t srcPitch, int32_t n,
+                     int32_t rows) {
+    const size_t bytes = static_cast<size_t>(n) * P;
+    if (bytes >= 16 && (bytes <= 64 || bytes * static_cast<size_t>(rows) >= kMergedRectBytes)) {
+        CopyKeyedRect<Vec256, P>(dst, dstPitch, src, srcPitch, n, rows);
+        return;
+    }
+    CopyKeyedMasked<P>(dst, dstPitch, src, srcPitch, n, rows);
 }
 
 // ---- The tables ----------------------------------------------------------------------------------
 
-using Masked = Vec512<true>;
-using Whole = Vec512<false>;
-
-constexpr PixelKernels MaskedTable(const char *variant, ExpandRectFn expand) {
+constexpr PixelKernels Table(const char *variant, CopyRectFn keyed1, CopyRectFn keyed2, CopyRectFn keyed4,
+                             ExpandRectFn expand) {
     return {"avx512",
             variant,
-            {nullptr, FillRect<Masked, 1>, FillRect<Masked, 2>, FillRect<Masked, 3>, FillRect<Masked, 4>},
-            CopyRect<Masked>,
-            {nullptr, CopyKeyedMasked<1>, CopyKeyedMasked<2>, CopyKeyedMasked<3>, CopyKeyedMasked<4>},
-            NearestEntry<Masked>,
+            {nullptr, FillRect<Vec512, 1>, FillRect<Vec512, 2>, FillRect<Vec512, 3>, FillRect<Vec512, 4>},
+            CopyRect<Vec512>,
+            {nullptr, keyed1, keyed2, CopyKeyedMasked<3>, keyed4},
+            NearestEntry<Vec512>,
             expand};
 }
 
-constexpr PixelKernels kMaskedVbmi = MaskedTable("masked", ExpandPaletteVbmi);
-constexpr PixelKernels kMasked = MaskedTable("masked", ExpandRect);
-constexpr PixelKernels kWholeVbmi = MakeKernels<Whole>("avx512", "whole", NearestEntry<Whole>, ExpandPaletteVbmi);
-constexpr PixelKernels kWhole = MakeKernels<Whole>("avx512", "whole", NearestEntry<Whole>, ExpandRect);
+constexpr PixelKernels kMaskedVbmi =
+    Table("masked", CopyKeyedMasked<1>, CopyKeyedMasked<2>, CopyKeyedMasked<4>, ExpandPaletteVbmi);
+constexpr PixelKernels kMasked =
+    Table("masked", CopyKeyedMasked<1>, CopyKeyedMasked<2>, CopyKeyedMasked<4>, ExpandRect);
+constexpr PixelKernels kMergedVbmi =
+    Table("merged", CopyKeyedMerged<1>, CopyKeyedMerged<2>, CopyKeyedMerged<4>, ExpandPaletteVbmi);
+constexpr PixelKernels kMerged =
+    Table("merged", CopyKeyedMerged<1>, CopyKeyedMerged<2>, CopyKeyedMerged<4>, ExpandRect);
 
 // The VBMI expansion first: a CPU that has it takes it.
 constexpr LevelVariant kVariants[] = {
-    {&kMaskedVbmi, kCpuAvx512Vbmi}, {&kMasked, 0}, {&kWholeVbmi, kCpuAvx512Vbmi}, {&kWhole, 0}};
-
+    {&kMaskedVbmi, kCpuAvx512Vbmi}, {&kMasked, 0}, {&kMergedVbmi, kCpuAvx512Vbmi}, {&kMerged, 0}};
 } // namespace
 
 VariantList Avx512Variants() { return {kVariants, sizeof kVariants / sizeof kVariants[0]}; }

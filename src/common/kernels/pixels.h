@@ -93,7 +93,7 @@ const PixelKernels *KernelVariant(KernelLevel level, int index);
 // The kernels clear, copy and the palette search use: the highest level the
 // CPU supports, in its chosen variant, chosen once; the environment variable
 // VANTU_SIMD (reference, portable, sse2, avx2, avx512) caps it at that level,
-// and "level/variant" (avx512/whole, say) also names the variant.
+// and "level/variant" (avx512/merged, say) also names the variant.
 const PixelKernels &ActiveKernels();
 
 } // namespace vantu

@@ -25,7 +25,7 @@ inline constexpr TuningRow kTuning[] = {
     // AMD family 25 with AVX-512 (Zen 4) and family 26 (Zen 5, measured):
     // a 512-bit store under a mask costs several plain stores there, and a
     // read of the destination and a merge in registers cost less.
-    {CpuVendor::Amd, 0x19, 0x1A, 0x00, 0xFF, KernelLevel::AVX512, "whole"},
+    {CpuVendor::Amd, 0x19, 0x1A, 0x00, 0xFF, KernelLevel::AVX512, "merged"},
     // Intel (family 6, every AVX-512 model): a masked store is one store,
     // as cheap as a plain one, and the masked variant reads no destination.
     {CpuVendor::Intel, 0x06, 0x06, 0x00, 0xFF, KernelLevel::AVX512, "masked"},
