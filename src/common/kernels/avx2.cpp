@@ -6,7 +6,7 @@
 namespace vantu {
 namespace {
 
-constexpr PixelKernels kAvx2 = MakeKernels<Vec256>("avx2", "");
+constexpr PixelKernels kAvx2 = MakeKernels<Vec256>("avx2", "", NearestEntry<Vec256>, ExpandRect<ExpandRow128>);
 
 } // namespace
 

@@ -169,11 +169,11 @@ constexpr PixelKernels Table(const char *variant, CopyRectFn keyed1, CopyRectFn 
 constexpr PixelKernels kMaskedVbmi =
     Table("masked", CopyKeyedMasked<1>, CopyKeyedMasked<2>, CopyKeyedMasked<4>, ExpandPaletteVbmi);
 constexpr PixelKernels kMasked =
-    Table("masked", CopyKeyedMasked<1>, CopyKeyedMasked<2>, CopyKeyedMasked<4>, ExpandRect);
+    Table("masked", CopyKeyedMasked<1>, CopyKeyedMasked<2>, CopyKeyedMasked<4>, ExpandRect<ExpandRow128>);
 constexpr PixelKernels kMergedVbmi =
     Table("merged", CopyKeyedMerged<1>, CopyKeyedMerged<2>, CopyKeyedMerged<4>, ExpandPaletteVbmi);
 constexpr PixelKernels kMerged =
-    Table("merged", CopyKeyedMerged<1>, CopyKeyedMerged<2>, CopyKeyedMerged<4>, ExpandRect);
+    Table("merged", CopyKeyedMerged<1>, CopyKeyedMerged<2>, CopyKeyedMerged<4>, ExpandRect<ExpandRow128>);
 
 // The VBMI expansion first: a CPU that has it takes it.
 constexpr LevelVariant kVariants[] = {

@@ -114,6 +114,20 @@ inline void Keyed3Row128(uint8_t *dst, const uint8_t *src, size_t bytes) {
     KeyedPixels<3>(dst + at, src + at, (bytes - at) / 3);
 }
 
+// Palette expansion, sixteen pixels a step: four lookups make each 16-byte
+// vector, which one store writes (faster here than four 4-byte stores).
+inline void ExpandRow128(uint8_t *dst, const uint8_t *src, size_t n, const uint32_t *lut) {
+    size_t x = 0;
+    for (; x + 16 <= n; x += 16)
+        for (size_t k = 0; k < 16; k += 4) {
+            const uint8_t *i = src + x + k;
+            const __m128i v = _mm_setr_epi32(static_cast<int>(lut[i[0]]), static_cast<int>(lut[i[1]]),
+                                             static_cast<int>(lut[i[2]]), static_cast<int>(lut[i[3]]));
+            _mm_storeu_si128(reinterpret_cast<__m128i *>(dst + 4 * (x + k)), v);
+        }
+    ExpandRow(dst + 4 * x, src + x, n - x, lut);
+}
+
 struct Vec128 : NarrowRows16 {
     static constexpr size_t kWidth = 16;
 
