@@ -5,8 +5,9 @@
 //   destination read; where a masked store costs what a plain one does
 //   (Intel), nothing is cheaper;
 // - "merged": where masked stores measured slower (AMD family 26), rows of
-//   16 to 64 bytes, and rectangles larger than the L2 cache, take the AVX2
-//   level's 256-bit vectors merged with the destination they read; the rest
+//   up to 64 bytes, and rectangles larger than the L2 cache, take the AVX2
+//   level's way (256-bit vectors merged with the destination they read,
+//   rows under 16 bytes as words in general-purpose registers); the rest
 //   stays masked.
 // tuning.h says which CPU takes which; the palette expansion takes the VBMI
 // byte permutation wherever the CPU has it (avx512vbmi.cpp).
@@ -146,7 +147,7 @@ template <int P>
 void CopyKeyedMerged(uint8_t *dst, ptrdiff_t dstPitch, const uint8_t *src, ptrdiff_t srcPitch, int32_t n,
                      int32_t rows) {
     const size_t bytes = static_cast<size_t>(n) * P;
-    if (bytes >= 16 && (bytes <= 64 || bytes * static_cast<size_t>(rows) >= kMergedRectBytes)) {
+    if (bytes <= 64 || bytes * static_cast<size_t>(rows) >= kMergedRectBytes) {
         CopyKeyedRect<Vec256, P>(dst, dstPitch, src, srcPitch, n, rows);
         return;
     }

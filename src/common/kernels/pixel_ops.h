@@ -101,10 +101,28 @@ inline void KeyedWordPair(uint8_t *dst, const uint8_t *src, size_t bytes) {
 
 // Keyed copy of rows of fewer than 16 bytes of 1-, 2- or 4-byte pixels; the
 // row loop is chosen once for all rows.
+// Keyed copy of a row of exactly one word of type U.
+template <int P, class U>
+inline void KeyedOneWord(uint8_t *dst, const uint8_t *src) {
+    U s, d;
+    std::memcpy(&s, src, sizeof s);
+    std::memcpy(&d, dst, sizeof d);
+    if (KeyedWord<P>(s, d))
+        std::memcpy(dst, &d, sizeof d);
+}
+
 template <int P>
 inline void KeyedShortRows(uint8_t *dst, ptrdiff_t dstPitch, const uint8_t *src, ptrdiff_t srcPitch, size_t bytes,
                            int32_t rows) {
-    if (bytes >= 8) {
+    // Rows of one word (8x8 sprites of 1-byte pixels, say) need it once, not
+    // as two words that coincide.
+    if (bytes == 8) {
+        for (int32_t y = 0; y < rows; ++y)
+            KeyedOneWord<P, uint64_t>(dst + y * dstPitch, src + y * srcPitch);
+    } else if (bytes == 4) {
+        for (int32_t y = 0; y < rows; ++y)
+            KeyedOneWord<P, uint32_t>(dst + y * dstPitch, src + y * srcPitch);
+    } else if (bytes >= 8) {
         for (int32_t y = 0; y < rows; ++y)
             KeyedWordPair<P, uint64_t>(dst + y * dstPitch, src + y * srcPitch, bytes);
     } else if (bytes >= 4) {
