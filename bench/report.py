@@ -286,6 +286,18 @@ def side_by_side(paths):
         print(f"| {key[0]} {key[1]} {key[2]}-bit | " + " | ".join(cells) + " |")
 
 
+KEPT = ("name", "run_name", "run_type", "aggregate_name", "cpu_time", "real_time", "time_unit", "iterations",
+        "error_occurred", "error_message")
+
+
+def compact(runs):
+    """The runs with only what the tables read (and the whole context)."""
+    return {lv: {"context": data.get("context", {}),
+                 "benchmarks": [{k: b[k] for k in KEPT if k in b} for b in data["benchmarks"]
+                                if b.get("aggregate_name") not in ("mean", "stddev")]}
+            for lv, data in runs.items()}
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--bench", default="build/bench/bench/vantu_bench")
@@ -314,7 +326,7 @@ def main():
             targets.append(os.path.join(args.results_dir, results_name(describe_cpu(runs))))
         for path in targets:
             with open(path, "w") as f:
-                json.dump(runs, f)
+                json.dump(compact(runs), f, indent=0)
             print(f"results kept in {path}", file=sys.stderr)
     print_table(runs)
 

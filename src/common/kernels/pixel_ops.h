@@ -20,8 +20,9 @@
 // - the keyed copy of the levels without masked stores writes whole vectors
 //   (or words) in which a transparent pixel receives the destination's own old
 //   value (blend with the destination), and writes nothing where all of them
-//   are transparent. The bytes rewritten that way all lie inside the row's n
-//   pixels and keep their values.
+//   are transparent (in a row's body: where the four vectors tested together
+//   are). The bytes rewritten that way all lie inside the row's n pixels and
+//   keep their values.
 #pragma once
 
 #include <cstddef>
