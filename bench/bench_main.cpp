@@ -21,7 +21,7 @@
 #include <utility>
 #include <vector>
 
-#include <vantu/driver.h>
+#include <vantu/vantu.hpp>
 
 #include "pixels.h" // the kernels themselves, for the palette expansion and the CPU's facts
 
@@ -60,7 +60,8 @@ struct Surf {
     std::vector<uint8_t> mem;
     int w = 0, h = 0, pitch = 0; // pitch: the byte distance between rows in memory
     bool up = false;
-    SCommonBitmap *bm = nullptr;
+    vantu::Bitmap owner;         // the reference the benchmark holds
+    SCommonBitmap *bm = nullptr; // owner's record, or the screen bitmap
 #ifdef VANTU_BENCH_SDL2
     SDL_Surface *sdl = nullptr;
 #endif
@@ -89,7 +90,8 @@ void Paint(Surf &s, int p, std::mt19937 &rng, F opaque) {
 // One record with its screen at one depth, and every surface the cases use.
 struct World {
     int bpp = 0, p = 0;
-    SCommonRec *rec = nullptr, *recUp = nullptr; // recUp's screen is bottom-up
+    vantu::Driver driver, driverUp;              // driverUp's screen is bottom-up; both outlive the surfaces
+    SCommonRec *rec = nullptr, *recUp = nullptr; // their records, for the timed slot calls
     Surf screen, screenUp;
     Surf big[3], mid[3], sprite[3]; // opaque source, disc sprite, noise
     Surf bigUp[3];                  // the same, bottom-up, for recUp
@@ -99,15 +101,17 @@ struct World {
     std::vector<Surf> smallTargets; // the 256 small ones
     std::vector<std::pair<int, int>> at;
     uint32_t pixel = 0;
-    SCommonPalette *palette8 = nullptr; // the screen's palette for the colour search
+    vantu::Palette palette8; // the screen's palette for the colour search
 #ifdef VANTU_BENCH_SDL2
     SDL_Palette *palette = nullptr;
 #endif
 
     explicit World(int bitsPerPixel) : bpp(bitsPerPixel), p(bitsPerPixel / 8) {
         std::mt19937 rng(static_cast<uint32_t>(bpp));
-        rec = Screen(screen, false);
-        recUp = Screen(screenUp, true);
+        driver = Screen(screen, false);
+        driverUp = Screen(screenUp, true);
+        rec = driver.Record();
+        recUp = driverUp.Record();
         for (int k = 0; k < 3; ++k) {
             std::vector<Surf *> sources{&big[k], &mid[k], &sprite[k], &bigUp[k]};
             for (Surf &s : small[k])
@@ -119,7 +123,7 @@ struct World {
                 if (s >= small[k] && s < small[k] + kSmallKinds)
                     w = h = kSmallSizes[s - small[k]];
                 s->up = s == &bigUp[k];
-                Bitmap(s->up ? recUp : rec, *s, w, h);
+                Bitmap(s->up ? driverUp : driver, *s, w, h);
                 // A disc covering half the square, or noise half transparent.
                 const double r2 = 0.5 * w * h / 3.14159265358979, cx = w / 2.0, cy = h / 2.0;
                 if (k == 0)
@@ -132,10 +136,10 @@ struct World {
         }
         targets.resize(kSprites);
         for (Surf &s : targets)
-            Bitmap(rec, s, kSprite, kSprite);
+            Bitmap(driver, s, kSprite, kSprite);
         smallTargets.resize(kSprites);
         for (int i = 0; i < kSprites; ++i)
-            Bitmap(rec, smallTargets[i], kSmallSizes[i % kSmallKinds], kSmallSizes[i % kSmallKinds]);
+            Bitmap(driver, smallTargets[i], kSmallSizes[i % kSmallKinds], kSmallSizes[i % kSmallKinds]);
         for (int i = 0; i < kSprites; ++i)
             at.emplace_back(static_cast<int>(rng() % (kScreenW - kSprite)),
                             static_cast<int>(rng() % (kScreenH - kSprite)));
@@ -169,30 +173,32 @@ struct World {
         s.mem.assign(static_cast<size_t>(s.pitch) * static_cast<size_t>(h), 0);
     }
     // A record whose screen is `s`, a 1920x1080 host buffer at this depth.
-    SCommonRec *Screen(Surf &s, bool bottomUp) {
+    vantu::Driver Screen(Surf &s, bool bottomUp) {
         static const uint32_t kMasks[5][3] = {
             {0, 0, 0}, {0, 0, 0}, {0xF800, 0x07E0, 0x001F}, {0xFF0000, 0xFF00, 0xFF}, {0xFF0000, 0xFF00, 0xFF}};
-        SCommonRec *r = VANTU_DLL_Init(0, nullptr);
+        vantu::Driver d = vantu::Driver::Create(VANTU_DLL_Init);
         Host(s, kScreenW, kScreenH);
         s.up = bottomUp;
-        const SBitmapInfo desc{kScreenW,     kScreenH,     s.DescribedPitch(), 0, static_cast<uint32_t>(bpp),
-                               kMasks[p][0], kMasks[p][1], kMasks[p][2],       0, s.Row(0)};
-        if (r == nullptr || !r->AllocBuffer(r, 0, 0, &desc)) {
+        const SBitmapInfo desc =
+            vantu::Describe(s.Row(0), kScreenW, kScreenH, static_cast<int32_t>(s.DescribedPitch()),
+                            static_cast<uint32_t>(bpp), kMasks[p][0], kMasks[p][1], kMasks[p][2]);
+        if (!d.AllocBuffer(desc)) {
             std::fprintf(stderr, "AllocBuffer at %d bits per pixel refused\n", bpp);
             std::exit(1);
         }
-        s.bm = r->screenBitmap;
-        return r;
+        s.bm = d.ScreenBitmap().Get();
+        return d;
     }
-    // A bitmap of record `r` over host memory, initialized by a lock round.
-    void Bitmap(SCommonRec *r, Surf &s, int w, int h) {
+    // A bitmap of `d` over host memory, initialized by a lock round.
+    void Bitmap(vantu::Driver &d, Surf &s, int w, int h) {
         Host(s, w, h);
-        s.bm = r->InitBitmap(r, w, h);
-        SBitmapInfo *info = r->GetBitmapInfo(r, s.bm);
-        info->pitch = s.DescribedPitch();
-        info->bits = s.Row(0);
-        r->LockBitmap(r, s.bm);
-        r->UnlockBitmap(r, s.bm);
+        s.owner = d.InitBitmap(w, h);
+        s.bm = s.owner.Get();
+        if (!d.SetBitmapSurface(s.owner, s.Row(0), static_cast<int32_t>(s.DescribedPitch())) ||
+            !d.LockBitmap(s.owner).End()) {
+            std::fprintf(stderr, "a %dx%d bitmap at %d bits per pixel refused\n", w, h, bpp);
+            std::exit(1);
+        }
     }
 
 #ifdef VANTU_BENCH_SDL2
@@ -404,14 +410,17 @@ void BM_ScreenColor8(benchmark::State &state, bool plain) {
     World &wd = GetWorld(8);
     SCommonRec *rec = wd.rec;
     std::mt19937 rng(8);
-    if (wd.palette8 == nullptr) {
+    if (!wd.palette8) {
         uint32_t colours[256];
         for (uint32_t &c : colours)
             c = rng() & 0x7F7F7Fu;
-        wd.palette8 = rec->InitPalette(rec, colours, 256);
-        rec->SetBitmapPalette(rec, rec->screenBitmap, wd.palette8);
+        wd.palette8 = wd.driver.InitPalette(colours);
+        if (!wd.driver.SetBitmapPalette(wd.driver.ScreenBitmap(), wd.palette8)) {
+            state.SkipWithError("SetBitmapPalette refused");
+            return;
+        }
     }
-    const SCommonPalette *palette = wd.palette8;
+    const SCommonPalette *palette = wd.palette8.Get();
     std::vector<uint32_t> words(1024);
     for (uint32_t &c : words)
         c = (rng() & 0x7F7F7Fu) | 1u;

@@ -15,7 +15,7 @@
 
 namespace {
 
-void VANTU_CALL PrintDebugMessage(SCommonRec *, const char *text) { std::fputs(text, stderr); }
+void PrintDebugMessage(const char *text) { std::fputs(text, stderr); }
 
 int Failure(const std::string &message) {
     std::fprintf(stderr, "vantu-demo: %s\n", message.c_str());
@@ -41,16 +41,16 @@ int Run(int argc, char **argv) {
                        (ec ? ": " + ec.message() : std::string()));
 
     const std::string libraryPath = options.library.empty() ? DefaultLibraryPath() : options.library;
-    DriverLibrary library;
-    if (!library.Open(libraryPath, error))
-        return Failure(error);
+    const vantu::Library library = OpenDriverLibrary(libraryPath);
+    if (!library)
+        return Failure(library.Error());
 
     std::vector<RgbImage> tiles;
     std::vector<std::string> labels;
     for (const ScreenFormat *format : options.formats) {
         RgbImage image;
-        if (!RenderScene(library.Entry(), options.verbose ? PrintDebugMessage : nullptr, *format, options.width,
-                         options.height, image, error))
+        const vantu::DebugSink debug = options.verbose ? vantu::DebugSink(PrintDebugMessage) : vantu::DebugSink();
+        if (!RenderScene(library.Init(), debug, *format, options.width, options.height, image, error))
             return Failure(error);
         const std::string path = (outDir / ("demo-" + std::string(format->name) + ".png")).string();
         if (!WritePng(path, image, error))

@@ -1,8 +1,6 @@
 #include "render.h"
 
 #include <algorithm>
-#include <cstdlib>
-#include <cstring>
 #include <vector>
 
 #include "scene.h"
@@ -13,10 +11,13 @@ constexpr uint8_t kPadByte = 0xA5; // fills the screen rows' padding, which must
 
 // A bitmap whose pixels live in memory the demo allocated and owns.
 struct HostBitmap {
-    SCommonBitmap *bitmap = nullptr;
-    void *storage = nullptr;
+    std::vector<uint8_t> storage;
+    vantu::Bitmap bitmap;
 };
 
+// One record and what the scene needs of it. The members go in the order the
+// driver expects: the host's bitmaps and palette before the record, the
+// screen's memory after it.
 class Session {
   public:
     Session(const ScreenFormat &format, std::string &error) : format_(format), error_(error) {}
@@ -24,18 +25,18 @@ class Session {
     Session(const Session &) = delete;
     Session &operator=(const Session &) = delete;
 
-    bool Run(VantuDllInitFunc entry, DebugMsgFunc debug, int width, int height, RgbImage &image);
+    bool Run(VantuDllInitFunc entry, vantu::DebugSink debug, int width, int height, RgbImage &image);
 
   private:
     bool Fail(const std::string &what) {
         error_ = what;
         return false;
     }
-    bool Check(vantu_bool ok, const char *what) { return ok != 0 || Fail(std::string(what) + " failed"); }
+    bool Check(bool ok, const char *what) { return ok || Fail(std::string(what) + " failed"); }
 
     bool AllocScreen(int width, int height);
     bool MakeBitmap(int width, int height, HostBitmap &out);
-    uint32_t Pixel(SCommonBitmap *target, uint32_t colour) { return rec_->GetScreenColor(rec_, target, colour); }
+    uint32_t Pixel(vantu::BitmapRef target, uint32_t colour) { return driver_.GetScreenColor(target, colour); }
     bool DrawBackground(int height);
     bool DrawPanels(int width, int height);
     bool PaintShape(scene::Shape shape, bool highlight, uint32_t colour);
@@ -45,16 +46,15 @@ class Session {
 
     const ScreenFormat &format_;
     std::string &error_;
-    SCommonRec *rec_ = nullptr;
-    SCommonBitmap *screen_ = nullptr;
-    uint8_t *buffer_ = nullptr;
+    std::vector<uint8_t> buffer_; // the screen
     uint32_t pitch_ = 0;
     uint32_t rowBytes_ = 0;
     uint32_t rows_ = 0;
+    vantu::Driver driver_;
+    vantu::BitmapRef screen_;
     std::vector<uint32_t> paletteColours_;
-    SCommonPalette *palette_ = nullptr;
+    vantu::Palette palette_;
     HostBitmap band_, solid_, sprite_;
-    bool drawing_ = false;
 };
 
 bool Session::AllocScreen(int width, int height) {
@@ -62,24 +62,15 @@ bool Session::AllocScreen(int width, int height) {
     rowBytes_ = static_cast<uint32_t>(width) * bytes;
     pitch_ = (rowBytes_ + 16u + 3u) & ~3u; // some padding after every row
     rows_ = static_cast<uint32_t>(height);
-    buffer_ = static_cast<uint8_t *>(std::malloc(static_cast<size_t>(pitch_) * rows_));
-    if (buffer_ == nullptr)
-        return Fail("out of memory for the screen buffer");
-    std::memset(buffer_, kPadByte, static_cast<size_t>(pitch_) * rows_);
+    buffer_.assign(static_cast<size_t>(pitch_) * rows_, kPadByte);
 
-    SBitmapInfo description{};
-    description.width = static_cast<uint32_t>(width);
-    description.height = rows_;
-    description.pitch = pitch_;
-    description.bitsPerPixel = format_.bitsPerPixel;
-    description.redMask = format_.redMask;
-    description.greenMask = format_.greenMask;
-    description.blueMask = format_.blueMask;
-    description.bits = buffer_;
-    if (!Check(rec_->AllocBuffer(rec_, 0, 0, &description), "AllocBuffer"))
+    const SBitmapInfo description =
+        vantu::Describe(buffer_.data(), width, height, static_cast<int32_t>(pitch_), format_.bitsPerPixel,
+                        format_.redMask, format_.greenMask, format_.blueMask);
+    if (!Check(driver_.AllocBuffer(description), "AllocBuffer"))
         return false;
-    screen_ = rec_->screenBitmap;
-    if (screen_ == nullptr || rec_->GetScreenColor == nullptr)
+    screen_ = driver_.ScreenBitmap();
+    if (!screen_ || driver_.Record()->GetScreenColor == nullptr)
         return Fail("AllocBuffer left no screen bitmap or colour conversion");
 
     if (format_.palettized) {
@@ -87,40 +78,38 @@ bool Session::AllocScreen(int width, int height) {
         paletteColours_.assign(1, 0u);
         for (uint32_t colour : scene::AllColours())
             paletteColours_.push_back(colour);
-        palette_ = rec_->InitPalette(rec_, paletteColours_.data(), static_cast<int32_t>(paletteColours_.size()));
-        if (palette_ == nullptr)
+        palette_ = driver_.InitPalette(paletteColours_.data(), static_cast<int32_t>(paletteColours_.size()));
+        if (!palette_)
             return Fail("InitPalette failed");
         paletteColours_.resize(256, 0u);
-        return Check(rec_->SetBitmapPalette(rec_, screen_, palette_), "SetBitmapPalette");
+        return Check(driver_.SetBitmapPalette(screen_, palette_), "SetBitmapPalette");
     }
     return true;
 }
 
 bool Session::MakeBitmap(int width, int height, HostBitmap &out) {
-    out.bitmap = rec_->InitBitmap(rec_, width, height);
-    if (out.bitmap == nullptr)
+    out.bitmap = driver_.InitBitmap(width, height);
+    if (!out.bitmap)
         return Fail("InitBitmap failed");
-    SBitmapInfo *info = rec_->GetBitmapInfo(rec_, out.bitmap);
+    const SBitmapInfo *info = driver_.GetBitmapInfo(out.bitmap);
     if (info == nullptr)
         return Fail("GetBitmapInfo failed");
     const uint32_t pitch = (static_cast<uint32_t>(width) * (info->bitsPerPixel / 8) + 7u) & ~3u;
-    out.storage = std::calloc(static_cast<size_t>(pitch) * static_cast<size_t>(height), 1);
-    if (out.storage == nullptr)
-        return Fail("out of memory for a bitmap");
-    info->pitch = pitch;
-    info->bits = out.storage;
-    return palette_ == nullptr || Check(rec_->SetBitmapPalette(rec_, out.bitmap, palette_), "SetBitmapPalette");
+    out.storage.assign(static_cast<size_t>(pitch) * static_cast<size_t>(height), 0);
+    if (!Check(driver_.SetBitmapSurface(out.bitmap, out.storage.data(), static_cast<int32_t>(pitch)),
+               "GetBitmapInfo"))
+        return false;
+    return !palette_ || Check(driver_.SetBitmapPalette(out.bitmap, palette_), "SetBitmapPalette");
 }
 
-// Bands cleared one after another into one bitmap and each copied across.
 bool Session::DrawBackground(int height) {
     const int bandHeight = scene::BandHeight(height);
-    if (!Check(rec_->ClearBitmap(rec_, screen_, Pixel(screen_, scene::kBandColours[0])), "ClearBitmap(screen)"))
+    if (!Check(driver_.ClearBitmap(screen_, Pixel(screen_, scene::kBandColours[0])), "ClearBitmap(screen)"))
         return false;
     for (int i = 0; i < scene::kBands; ++i) {
-        if (!Check(rec_->ClearBitmap(rec_, band_.bitmap, Pixel(band_.bitmap, scene::kBandColours[i])),
+        if (!Check(driver_.ClearBitmap(band_.bitmap, Pixel(band_.bitmap, scene::kBandColours[i])),
                    "ClearBitmap(band)") ||
-            !Check(rec_->CopyBitmap(rec_, screen_, band_.bitmap, 0, 0, 0, i * bandHeight, 0, 0, 0),
+            !Check(driver_.CopyBitmap(screen_, band_.bitmap, 0, 0, 0, i * bandHeight, 0, 0, false),
                    "CopyBitmap(band)"))
             return false;
     }
@@ -130,9 +119,8 @@ bool Session::DrawBackground(int height) {
 // Panels: a part of one solid bitmap, cleared to each panel's colour.
 bool Session::DrawPanels(int width, int height) {
     for (const scene::Rect &panel : scene::Panels(width, height)) {
-        if (!Check(rec_->ClearBitmap(rec_, solid_.bitmap, Pixel(solid_.bitmap, panel.colour)),
-                   "ClearBitmap(solid)") ||
-            !Check(rec_->CopyBitmap(rec_, screen_, solid_.bitmap, 0, 0, panel.x, panel.y, panel.w, panel.h, 0),
+        if (!Check(driver_.ClearBitmap(solid_.bitmap, Pixel(solid_.bitmap, panel.colour)), "ClearBitmap(solid)") ||
+            !Check(driver_.CopyBitmap(screen_, solid_.bitmap, 0, 0, panel.x, panel.y, panel.w, panel.h, false),
                    "CopyBitmap(panel)"))
             return false;
     }
@@ -142,9 +130,9 @@ bool Session::DrawPanels(int width, int height) {
 // Copies runs of a solid colour into the sprite bitmap, row by row, wherever
 // the shape (or a circle's highlight) covers it.
 bool Session::PaintShape(scene::Shape shape, bool highlight, uint32_t colour) {
-    const SBitmapInfo *info = rec_->GetBitmapInfo(rec_, sprite_.bitmap);
+    const SBitmapInfo *info = driver_.GetBitmapInfo(sprite_.bitmap);
     const int size = static_cast<int>(info->width);
-    if (!Check(rec_->ClearBitmap(rec_, solid_.bitmap, Pixel(solid_.bitmap, colour)), "ClearBitmap(solid)"))
+    if (!Check(driver_.ClearBitmap(solid_.bitmap, Pixel(solid_.bitmap, colour)), "ClearBitmap(solid)"))
         return false;
     const auto covers = [&](int x, int y) {
         return highlight ? scene::HighlightCovers(size, x, y) : scene::ShapeCovers(shape, size, x, y);
@@ -158,7 +146,7 @@ bool Session::PaintShape(scene::Shape shape, bool highlight, uint32_t colour) {
             while (x < size && covers(x, y))
                 ++x;
             if (x > start &&
-                !Check(rec_->CopyBitmap(rec_, sprite_.bitmap, solid_.bitmap, 0, 0, start, y, x - start, 1, 0),
+                !Check(driver_.CopyBitmap(sprite_.bitmap, solid_.bitmap, 0, 0, start, y, x - start, 1, false),
                        "CopyBitmap(sprite row)"))
                 return false;
         }
@@ -169,10 +157,10 @@ bool Session::PaintShape(scene::Shape shape, bool highlight, uint32_t colour) {
 // Sprites on a transparent square, copied with pixel 0 as the colour key.
 bool Session::DrawSprites(int width, int height) {
     for (const scene::Sprite &sprite : scene::Sprites(width, height)) {
-        if (!Check(rec_->ClearBitmap(rec_, sprite_.bitmap, 0), "ClearBitmap(sprite)") ||
+        if (!Check(driver_.ClearBitmap(sprite_.bitmap, 0), "ClearBitmap(sprite)") ||
             !PaintShape(sprite.shape, false, sprite.body) ||
             (sprite.shape == scene::Shape::Circle && !PaintShape(sprite.shape, true, sprite.highlight)) ||
-            !Check(rec_->CopyEntireBitmap(rec_, screen_, sprite_.bitmap, sprite.x, sprite.y, 1), "CopyEntireBitmap"))
+            !Check(driver_.CopyEntireBitmap(screen_, sprite_.bitmap, sprite.x, sprite.y, true), "CopyEntireBitmap"))
             return false;
     }
     return true;
@@ -180,16 +168,16 @@ bool Session::DrawSprites(int width, int height) {
 
 bool Session::PaddingIntact() const {
     for (uint32_t y = 0; y < rows_; ++y) {
-        const uint8_t *row = buffer_ + static_cast<size_t>(y) * pitch_;
+        const uint8_t *row = buffer_.data() + static_cast<size_t>(y) * pitch_;
         if (!std::all_of(row + rowBytes_, row + pitch_, [](uint8_t b) { return b == kPadByte; }))
             return false;
     }
     return true;
 }
 
-bool Session::Run(VantuDllInitFunc entry, DebugMsgFunc debug, int width, int height, RgbImage &image) {
-    rec_ = entry(0, debug);
-    if (rec_ == nullptr)
+bool Session::Run(VantuDllInitFunc entry, vantu::DebugSink debug, int width, int height, RgbImage &image) {
+    driver_ = vantu::Driver::Create(entry, debug);
+    if (!driver_)
         return Fail("VANTU_DLL_Init returned no record");
     if (!AllocScreen(width, height))
         return false;
@@ -204,54 +192,44 @@ bool Session::Run(VantuDllInitFunc entry, DebugMsgFunc debug, int width, int hei
         !MakeBitmap(spriteSize, spriteSize, sprite_))
         return false;
 
-    if (rec_->DrawBegin(rec_) == nullptr)
-        return Fail("DrawBegin failed");
-    drawing_ = true;
-    if (!DrawBackground(height) || !DrawPanels(width, height) || !DrawSprites(width, height))
-        return false;
-    drawing_ = false;
-    if (!Check(rec_->DrawEnd(rec_), "DrawEnd") || !Check(rec_->Flip(rec_), "Flip"))
+    {
+        vantu::DrawLock drawing = driver_.DrawBegin(); // DrawEnd on every way out
+        if (!drawing)
+            return Fail("DrawBegin failed");
+        if (!DrawBackground(height) || !DrawPanels(width, height) || !DrawSprites(width, height))
+            return false;
+        if (!Check(drawing.End(), "DrawEnd"))
+            return false;
+    }
+    if (!Check(driver_.Flip(), "Flip"))
         return false;
     if (!PaddingIntact())
         return Fail("the driver wrote into the padding after a screen row");
 
-    image = ToRgb(format_, buffer_, pitch_, width, height, paletteColours_.data());
+    image = ToRgb(format_, buffer_.data(), pitch_, width, height, paletteColours_.data());
     TearDown();
     return error_.empty();
 }
 
-// Gives everything back in the order the driver expects: the host's bitmaps
-// and palette first, then the allocation, then the record; the memory last.
+// Gives everything back in the order the driver expects, each step checked:
+// the host's bitmaps and palette first, then the allocation, then the record.
 void Session::TearDown() {
-    if (rec_ != nullptr) {
-        if (drawing_)
-            rec_->DrawEnd(rec_);
-        drawing_ = false;
-        for (HostBitmap *b : {&band_, &solid_, &sprite_}) {
-            if (b->bitmap != nullptr && rec_->DoneBitmap(rec_, b->bitmap) == 0 && error_.empty())
-                error_ = "DoneBitmap failed";
-            b->bitmap = nullptr;
-        }
-        if (palette_ != nullptr && rec_->DonePalette(rec_, palette_) == 0 && error_.empty())
-            error_ = "DonePalette failed";
-        palette_ = nullptr;
-        if (rec_->Dealloc(rec_) == 0 && error_.empty())
-            error_ = "Dealloc failed";
-        if (rec_->Done(rec_) == 0 && error_.empty())
-            error_ = "Done failed";
-        rec_ = nullptr;
-    }
-    for (HostBitmap *b : {&band_, &solid_, &sprite_}) {
-        std::free(b->storage);
-        b->storage = nullptr;
-    }
-    std::free(buffer_);
-    buffer_ = nullptr;
+    if (!driver_)
+        return;
+    for (HostBitmap *b : {&band_, &solid_, &sprite_})
+        if (b->bitmap && !b->bitmap.Reset() && error_.empty())
+            error_ = "DoneBitmap failed";
+    if (palette_ && !palette_.Reset() && error_.empty())
+        error_ = "DonePalette failed";
+    if (!driver_.Dealloc() && error_.empty())
+        error_ = "Dealloc failed";
+    if (!driver_.Done() && error_.empty())
+        error_ = "Done failed";
 }
 
 } // namespace
 
-bool RenderScene(VantuDllInitFunc entry, DebugMsgFunc debug, const ScreenFormat &format, int width, int height,
+bool RenderScene(VantuDllInitFunc entry, vantu::DebugSink debug, const ScreenFormat &format, int width, int height,
                  RgbImage &image, std::string &error) {
     error.clear();
     bool ok = false;

@@ -3,8 +3,9 @@
 #   build/archives/vantu-<version>-linux-x86_64.tar.gz
 #   build/archives/vantu-<version>-win32.zip
 #   build/archives/vantu-<version>-win64.zip
-# Each comes from a Release build of the library alone (build/archives/<platform>),
-# packed by CPack (cmake/packaging.cmake); <version> is the project's VERSION.
+# Each comes from a Release build of the library alone (build/archives/<platform>)
+# with the API reference (doxygen), packed by CPack (cmake/packaging.cmake);
+# <version> is the project's VERSION.
 # tests/release/check_archives.sh then unpacks and uses every archive. When
 # the mingw-i686 preset has built the PE loader's host suite, that suite also runs
 # on the unpacked 32-bit DLL.
@@ -21,7 +22,7 @@ for platform in linux-x86_64 win32 win64; do
   esac
   echo "== $platform =="
   cmake -S . -B "$out/$platform" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-    -DVANTU_BUILD_TESTS=OFF -DVANTU_BUILD_DEMO=OFF "${toolchain[@]}" >/dev/null
+    -DVANTU_BUILD_TESTS=OFF -DVANTU_BUILD_DEMO=OFF -DVANTU_BUILD_DOCS=ON "${toolchain[@]}" >/dev/null
   cmake --build "$out/$platform"
   (cd "$out/$platform" && cpack -B "$PWD/.." >/dev/null)
 done

@@ -9,7 +9,7 @@ bash scripts/install-deps.sh all || exit 1
 export CMAKE_BUILD_PARALLEL_LEVEL=${JOBS:-$(nproc)}
 export CTEST_PARALLEL_LEVEL=$CMAKE_BUILD_PARALLEL_LEVEL
 
-presets=(default asan m32 aarch64 mingw-i686 mingw-x64 release tsan fuzz valgrind)
+presets=(docs default asan m32 aarch64 mingw-i686 mingw-x64 release tsan fuzz valgrind)
 passed=()
 failed=()
 for preset in "${presets[@]}"; do

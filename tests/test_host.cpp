@@ -51,9 +51,12 @@ struct HostBuffer {
 struct {
     int calls;
     bool allocOk, freeOk;
+    int allocs; // of the calls, those of allocSurfaces
 } gHost;
 constexpr uint32_t kUserData = 0xC0FFEE;
-vantu_bool VANTU_CALL HostAlloc(SCommonRec *, uint32_t ud) { return ++gHost.calls, ud == kUserData && gHost.allocOk; }
+vantu_bool VANTU_CALL HostAlloc(SCommonRec *, uint32_t ud) {
+    return ++gHost.calls, ++gHost.allocs, ud == kUserData && gHost.allocOk;
+}
 vantu_bool VANTU_CALL HostDealloc(SCommonRec *, uint32_t ud) {
     return ++gHost.calls, ud == kUserData && gHost.freeOk;
 }
@@ -298,14 +301,72 @@ TEST_F(Host, DrawerEndingWithoutDrawEndAbandonsTheLock) {
 #endif
     std::thread([this] { EXPECT_EQ(r->DrawBegin(r), &r->version); }).join();
     EXPECT_EQ(r->DrawBegin(r), nullptr) << "still drawing";
-    EXPECT_TRUE(r->DrawEnd(r)) << "clears the flag; the release is refused";
-    EXPECT_EQ(r->DrawBegin(r), nullptr) << "the wait finds the mutex abandoned";
+    EXPECT_TRUE(r->DrawEnd(r)) << "ends the drawing whose thread ended without DrawEnd";
+    EXPECT_FALSE(r->drawing);
     void *other = nullptr;
     std::thread([this, &other] {
         if ((other = r->DrawBegin(r)) != nullptr)
             r->DrawEnd(r);
     }).join();
-    EXPECT_EQ(other, &r->version) << "the failed DrawBegin gave the abandoned mutex back";
+    EXPECT_EQ(other, &r->version) << "the lock is free again";
+}
+
+// Only the drawing thread ends its drawing: DrawEnd from any other thread
+// is refused and changes nothing, so the drawer's own DrawEnd still
+// releases and the next drawer gets the lock at once.
+TEST_F(Host, DrawEndFromAnotherThreadChangesNothing) {
+    ASSERT_EQ(r->DrawBegin(r), &r->version);
+    vantu_bool ended = 1;
+    std::thread([&] { ended = r->DrawEnd(r); }).join();
+    EXPECT_FALSE(ended);
+    EXPECT_TRUE(r->drawing);
+    EXPECT_FALSE(r->Flip(r)) << "still drawing";
+    EXPECT_TRUE(r->DrawEnd(r)) << "the drawer's own DrawEnd releases";
+    const Clock::time_point start = Clock::now();
+    void *next = nullptr;
+    std::thread([&] {
+        if ((next = r->DrawBegin(r)) != nullptr)
+            EXPECT_TRUE(r->DrawEnd(r));
+    }).join();
+    EXPECT_EQ(next, &r->version);
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(5)) << "the next drawer did not wait for a lock left held";
+}
+
+// Threads meet where a host may let them: several drawers in DrawBegin at
+// once (at most one draws at a time; the others fail or wait), and several
+// records made and ended at once, each with its own debug function. The
+// thread sanitizer's run of these is the point.
+std::atomic<int> gInside{0}, gMostInside{0};
+void VANTU_CALL CountMessage(SCommonRec *, const char *) {}
+void VANTU_CALL CountMessageToo(SCommonRec *, const char *) {}
+
+TEST_F(Host, ThreadsMeetInDrawBeginAndInTheEntryPoint) {
+    std::vector<std::thread> threads;
+    std::atomic<int> drew{0};
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([&] {
+            for (int i = 0; i < 300; ++i)
+                if (r->DrawBegin(r) != nullptr) {
+                    const int inside = ++gInside;
+                    gMostInside = std::max(gMostInside.load(), inside);
+                    --gInside;
+                    ++drew;
+                    EXPECT_TRUE(r->DrawEnd(r));
+                }
+        });
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([t] {
+            for (int i = 0; i < 50; ++i) {
+                SCommonRec *own = DriverInit()(uint32_t(t), t % 2 ? CountMessage : CountMessageToo);
+                ASSERT_NE(own, nullptr);
+                EXPECT_TRUE(own->Done(own));
+            }
+        });
+    for (std::thread &t : threads)
+        t.join();
+    EXPECT_GT(drew, 0);
+    EXPECT_EQ(gMostInside, 1) << "two threads drew at once";
+    EXPECT_FALSE(r->drawing);
 }
 
 // ---- Careless hosts, one named case each: what once crashed the driver, wrote
@@ -472,6 +533,140 @@ void ScreenKeptByARefusedUnreadying(SCommonRec *r) {
     EXPECT_TRUE(r->DoneBitmap(r, sized));
 }
 
+// A host whose debug function makes a new screen from Done's own
+// "Finalizing" message: the record still goes, and with it that screen, and
+// the host's surfaces are let go again.
+SCommonRec *gFinalizing = nullptr;
+void VANTU_CALL ReadyOnFinalizing(SCommonRec *record, const char *text) {
+    static HostBuffer buffer(4, 4, 32, 0xFF0000, 0xFF00, 0xFF);
+    if (record == gFinalizing && std::strstr(text, "Finalizing") != nullptr)
+        EXPECT_TRUE(record->AllocBuffer(record, 0, 0, &buffer.info));
+}
+
+void ScreenMadeFromDonesMessages(SCommonRec *) {
+    for (const bool refCounted : {false, true}) {
+        gHost = {0, true, true, 0};
+        SCommonRec *r = gFinalizing = DriverInit()(0, ReadyOnFinalizing);
+        ASSERT_TRUE(r->SetCallbacks(r, &kCallbacks, nullptr));
+        if (refCounted) { // the first Done leaves the record and its new screen alive
+            r->header.refCount = 2;
+            EXPECT_TRUE(r->Done(r));
+            EXPECT_TRUE(r->allocated);
+        }
+        EXPECT_TRUE(r->Done(r));
+        gFinalizing = nullptr;
+        EXPECT_EQ(gHost.allocs, refCounted ? 2 : 1);
+        EXPECT_EQ(gHost.calls, 2 * gHost.allocs) << "every allocSurfaces has its deallocSurfaces";
+    }
+}
+
+// Hooks a host installs over the bitmap hooks and that change the bitmap
+// list while readying or unreadying walks it: at their first call they give
+// up the bitmap visited, the next one or every other one the host holds, or
+// make new ones.
+enum class ListChange { GiveUpVisited, GiveUpNext, GiveUpAll, Make, MakeAndGiveUpNext };
+struct {
+    SCommonRec *record;
+    ListChange change;
+    bool done;
+    AllocBitmapFunc alloc;
+    DeallocBitmapFunc dealloc;
+    std::vector<SCommonBitmap *> held; // the host's own bitmaps
+} gWalk;
+
+SCommonBitmap *MemberOf(SCommonLink *link) {
+    return link == nullptr ? nullptr
+                           : reinterpret_cast<SCommonBitmap *>(reinterpret_cast<char *>(link) -
+                                                               offsetof(SCommonBitmap, link));
+}
+
+void GiveUp(SCommonBitmap *b) {
+    const auto at = std::find(gWalk.held.begin(), gWalk.held.end(), b);
+    if (at == gWalk.held.end()) // the host gives up only what it holds
+        return;
+    gWalk.held.erase(at);
+    EXPECT_TRUE(gWalk.record->DoneBitmap(gWalk.record, b));
+}
+
+void ChangeTheList(SCommonBitmap *visited) {
+    if (gWalk.done || std::find(gWalk.held.begin(), gWalk.held.end(), visited) == gWalk.held.end())
+        return; // once, at the first of the host's bitmaps
+    gWalk.done = true;
+    SCommonRec *r = gWalk.record;
+    SCommonBitmap *next = MemberOf(visited->link.next);
+    switch (gWalk.change) {
+    case ListChange::GiveUpVisited: GiveUp(visited); break;
+    case ListChange::GiveUpNext: GiveUp(next); break;
+    case ListChange::GiveUpAll:
+        while (!gWalk.held.empty())
+            GiveUp(gWalk.held.back());
+        break;
+    case ListChange::Make:
+    case ListChange::MakeAndGiveUpNext:
+        for (int i = 0; i < 2; ++i)
+            if (SCommonBitmap *made = r->InitBitmap(r, 3, 3))
+                gWalk.held.push_back(made);
+        if (gWalk.change == ListChange::MakeAndGiveUpNext)
+            GiveUp(next);
+        break;
+    }
+}
+
+vantu_bool VANTU_CALL AllocAndChange(SCommonRec *r, SCommonBitmap *b) {
+    const vantu_bool result = gWalk.alloc(r, b);
+    ChangeTheList(b);
+    return result;
+}
+vantu_bool VANTU_CALL DeallocAndChange(SCommonRec *r, SCommonBitmap *b) {
+    const vantu_bool result = gWalk.dealloc(r, b);
+    ChangeTheList(b);
+    return result;
+}
+
+// Forward and back, the list holds exactly the bitmaps it links.
+size_t CheckedLength(const SCommonList &list) {
+    size_t n = 0;
+    const SCommonLink *prev = nullptr;
+    for (const SCommonLink *link = list.first; link != nullptr; prev = link, link = link->next, ++n) {
+        EXPECT_EQ(link->prev, prev);
+        EXPECT_EQ(link->list, &list);
+    }
+    EXPECT_EQ(list.last, prev);
+    return n;
+}
+
+void ListChangedByAHookMidWalk(SCommonRec *) {
+    HostBuffer buffer(4, 4, 32, 0xFF0000, 0xFF00, 0xFF);
+    for (const bool unreadying : {false, true})
+        for (const ListChange change : {ListChange::GiveUpVisited, ListChange::GiveUpNext, ListChange::GiveUpAll,
+                                        ListChange::Make, ListChange::MakeAndGiveUpNext}) {
+            SCOPED_TRACE(testing::Message() << (unreadying ? "unreadying" : "readying") << ", change "
+                                            << static_cast<int>(change));
+            SCommonRec *r = DriverInit()(0, nullptr);
+            gWalk = {r, change, false, r->AllocBitmap, r->DeallocBitmap, {}};
+            for (int i = 0; i < 3; ++i)
+                gWalk.held.push_back(r->InitBitmap(r, 2, 2));
+            const std::vector<SCommonBitmap *> before = gWalk.held;
+            // The placeholder screen comes first in the list; the host holds the rest.
+            if (unreadying) {
+                ASSERT_TRUE(r->AllocBuffer(r, 0, 0, &buffer.info));
+                r->DeallocBitmap = DeallocAndChange;
+            } else {
+                r->AllocBitmap = AllocAndChange;
+            }
+            EXPECT_TRUE(unreadying ? r->Dealloc(r) : r->AllocBuffer(r, 0, 0, &buffer.info));
+            EXPECT_TRUE(gWalk.done);
+            r->AllocBitmap = gWalk.alloc, r->DeallocBitmap = gWalk.dealloc;
+            EXPECT_EQ(CheckedLength(r->bitmaps), gWalk.held.size() + (unreadying ? 1 : 2));
+            for (SCommonBitmap *b : gWalk.held) // the walk reached every bitmap listed before it that is left
+                if (std::find(before.begin(), before.end(), b) != before.end())
+                    EXPECT_EQ(b->isAllocated, unreadying ? 0 : 1);
+            for (SCommonBitmap *b : gWalk.held)
+                EXPECT_TRUE(r->DoneBitmap(r, b));
+            EXPECT_TRUE(r->Done(r));
+        }
+}
+
 TEST_F(Host, CarelessHosts) {
     const struct {
         const char *name;
@@ -485,6 +680,8 @@ TEST_F(Host, CarelessHosts) {
         {"palette shared between records", PaletteSharedBetweenRecords},
         {"scroll through a second bitmap", ScrollThroughASecondBitmap},
         {"screen kept by a refused unreadying", ScreenKeptByARefusedUnreadying},
+        {"screen made from Done's own messages", ScreenMadeFromDonesMessages},
+        {"bitmap list changed by a hook mid-walk", ListChangedByAHookMidWalk},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);

@@ -22,8 +22,8 @@ vantu_bool VANTU_CALL RecordingDealloc(SCommonRec *record) { return g_out.push_b
 
 class Lifecycle : public testing::Test {
   protected:
-    void SetUp() override { g_out.clear(), CommonDefaultDebugMsgFunc = DefaultFunc; }
-    void TearDown() override { CommonDefaultDebugMsgFunc = nullptr; }
+    void SetUp() override { g_out.clear(), CommonSetDefaultDebugMsgFunc(DefaultFunc); }
+    void TearDown() override { CommonSetDefaultDebugMsgFunc(nullptr); }
 };
 
 TEST_F(Lifecycle, InitMakesPlaceholderMutexAndMessage) {
@@ -63,7 +63,7 @@ TEST_F(Lifecycle, OutputFunctionChoice) {
     SCommonRec *record = CommonInit(0);
     for (const auto &c : cases) {
         record->hostDebugFunc = c.host;
-        CommonDefaultDebugMsgFunc = c.fallback;
+        CommonSetDefaultDebugMsgFunc(c.fallback);
         EXPECT_TRUE(CommonSetDebugMsgFunc(record, c.own));
         g_out.clear(), g_with = nullptr;
         CommonDebugMsg(c.withRecord ? record : nullptr, "n=%d %s\n", 7, "x");
@@ -72,7 +72,7 @@ TEST_F(Lifecycle, OutputFunctionChoice) {
     }
     record->hostDebugFunc = nullptr;
     CommonSetDebugMsgFunc(record, nullptr);
-    CommonDefaultDebugMsgFunc = DefaultFunc;
+    CommonSetDefaultDebugMsgFunc(DefaultFunc);
     // Long texts are cut at the 999-character buffer.
     CommonDebugMsg(record, "%s", std::string(3000, 'a').c_str());
     EXPECT_EQ(g_out, Log{"dVANTU: " + std::string(999 - 7, 'a')});

@@ -1,9 +1,12 @@
-/*
- * vantu/driver.h - the memory screen driver's binary interface.
+/**
+ * @file vantu/driver.h
+ * @brief The driver's binary interface: records, slot and hook types, the
+ * entry point. Plain C; the only header a C host needs.
  *
- * A host loads the library at run time, calls VANTU_DLL_Init once per driver
- * record it wants, and from then on calls only the function slots stored in
- * that record, always passing the record back as the first argument.
+ * A host loads the library at run time, calls VANTU_DLL_Init() once per
+ * driver record it wants, and from then on calls only the function slots
+ * stored in that record, always passing the record back as the first
+ * argument.
  *
  * Every record below is plain data with a fixed field order. On 32-bit x86 the
  * offsets and sizes are those of the original 32-bit Windows library and are
@@ -20,15 +23,17 @@
 extern "C" {
 #endif
 
-/* Slots, hooks and host callbacks: arguments on the stack, removed by the
- * caller (cdecl on 32-bit x86; the platform's C convention elsewhere). */
+/** @brief The calling convention of slots, hooks and host callbacks:
+ * arguments on the stack, removed by the caller (cdecl on 32-bit x86; the
+ * platform's C convention elsewhere). */
 #if defined(_WIN32) && !defined(_WIN64)
 #define VANTU_CALL __cdecl
 #else
 #define VANTU_CALL
 #endif
 
-/* Exported from the library, imported by a host that links it directly. */
+/** @brief Marks the entry point: exported from the library, imported by a
+ * host that links it directly. */
 #if defined(_WIN32)
 #if defined(VANTU_BUILDING_LIBRARY)
 #define VANTU_EXPORT __declspec(dllexport)
@@ -39,275 +44,314 @@ extern "C" {
 #define VANTU_EXPORT __attribute__((visibility("default")))
 #endif
 
-/* Results named bool are one byte: 1 true, 0 false. */
+/** Results named bool are one byte: 1 true, 0 false. */
 typedef uint8_t vantu_bool;
 
+/** The driver record (struct SCommonRec). */
 typedef struct SCommonRec SCommonRec;
+/** A bitmap record (struct SCommonBitmap). */
 typedef struct SCommonBitmap SCommonBitmap;
+/** A palette record (struct SCommonPalette). */
 typedef struct SCommonPalette SCommonPalette;
 
 /* ---- Shared records ------------------------------------------------------ */
 
-/* Called once, with the record still intact, when its last reference goes. */
+/** A record's destructor: called once, with the record still intact, when its
+ * last reference goes. */
 typedef void(VANTU_CALL *SCommonDestructFunc)(void *record);
 
-/* Opens every record the driver hands out. */
+/** @brief Opens every record the driver hands out (driver record, palettes,
+ * bitmaps).
+ *
+ * Dropping a reference: if `refCount` is below 2 and `destruct` is set, it is
+ * called; then `refCount` goes down by one, and at 0 or less `size` becomes 0
+ * and the record is freed. */
 typedef struct SCommonHeader {
-    uint32_t size;                /* sizeof the concrete record; 0 just before it is freed */
-    int32_t refCount;             /* number of holders; 1 when created */
-    SCommonDestructFunc destruct; /* unlink procedure, or null */
+    uint32_t size;                /**< sizeof the concrete record; 0 just before it is freed */
+    int32_t refCount;             /**< number of holders; 1 when created */
+    SCommonDestructFunc destruct; /**< unlink procedure, or null */
 } SCommonHeader;
 
+/** Anchor of a list (struct SCommonList). */
 typedef struct SCommonList SCommonList;
 
-/* Embedded in a list member right after its header. */
+/** @brief Embedded in a list member right after its header; links point at
+ * links, not at the members. */
 typedef struct SCommonLink {
-    struct SCommonLink *next; /* neighbour's link, null at the end */
-    struct SCommonLink *prev; /* neighbour's link, null at the start */
-    SCommonList *list;        /* the anchor, null while unlinked */
+    struct SCommonLink *next; /**< neighbour's link, null at the end */
+    struct SCommonLink *prev; /**< neighbour's link, null at the start */
+    SCommonList *list;        /**< the anchor, null while unlinked */
 } SCommonLink;
 
-/* Anchor of a creation-ordered list of palettes or bitmaps. */
+/** Anchor of a creation-ordered list of palettes or bitmaps. */
 struct SCommonList {
-    SCommonLink *first;
-    SCommonLink *last;
+    SCommonLink *first; /**< the first member's link, null when empty */
+    SCommonLink *last;  /**< the last member's link, null when empty */
 };
 
-/* Ten words describing a pixel surface. */
+/** @brief Ten words describing a pixel surface: the host's buffer, the
+ * screen, and every bitmap.
+ *
+ * Row y starts at `bits + y * (int32_t)pitch` on every build, so a surface
+ * stored bottom-up is described with `bits` at its top row and the negative
+ * row step as `pitch`. `width` and `height` are read as signed: 0 or less
+ * means no pixels. Words 3 to 8 are the pixel format a bitmap receives from
+ * the screen. */
 typedef struct SBitmapInfo {
-    uint32_t width;         /* pixels */
-    uint32_t height;        /* rows */
-    uint32_t pitch;         /* bytes from one row to the next */
-    uint32_t formatOpaque1; /* carried with the format, not interpreted */
-    uint32_t bitsPerPixel;  /* 8, 16, 32 (24 and others take the generic paths) */
-    uint32_t redMask;
-    uint32_t greenMask;
-    uint32_t blueMask;
-    uint32_t formatOpaque2; /* carried with the format, not interpreted */
-    void *bits;             /* first pixel of the first row */
+    uint32_t width;         /**< pixels in a row (read as signed) */
+    uint32_t height;        /**< rows (read as signed) */
+    uint32_t pitch;         /**< bytes from one row to the next (read as signed) */
+    uint32_t formatOpaque1; /**< carried with the format, not interpreted */
+    uint32_t bitsPerPixel;  /**< 8, 16, 32 (24 and others take the generic paths) */
+    uint32_t redMask;       /**< the bits of a pixel that hold red */
+    uint32_t greenMask;     /**< the bits of a pixel that hold green */
+    uint32_t blueMask;      /**< the bits of a pixel that hold blue */
+    uint32_t formatOpaque2; /**< carried with the format, not interpreted */
+    void *bits;             /**< first pixel of the first row */
 } SBitmapInfo;
 
-/* A host debug output function; the record may be null. */
+/** A host debug output function: the record (may be null) and a text
+ * "VANTU: ..." ending in a newline. */
 typedef void(VANTU_CALL *DebugMsgFunc)(SCommonRec *record, const char *text);
 
-/* The host's surface callbacks, told when the driver becomes ready and stops. */
+/** A host surface callback: the record and the callbacks' `userData`; false
+ * refuses. */
 typedef vantu_bool(VANTU_CALL *SurfaceCallbackFunc)(SCommonRec *record, uint32_t userData);
 
+/** The host's surface callbacks, told when the driver becomes ready and stops. */
 typedef struct SCommonCallbacks {
-    SurfaceCallbackFunc allocSurfaces;   /* may be null */
-    SurfaceCallbackFunc deallocSurfaces; /* may be null */
-    uint32_t userData;                   /* handed back unchanged */
+    SurfaceCallbackFunc allocSurfaces;   /**< called when the driver becomes ready; may be null */
+    SurfaceCallbackFunc deallocSurfaces; /**< called when it stops being ready; may be null */
+    uint32_t userData;                   /**< handed back unchanged */
 } SCommonCallbacks;
 
-/* Generic colour conversion data: normalised 7-bit masks and their shifts. */
+/** Generic colour conversion data: normalised 7-bit masks and their shifts,
+ * filled when the driver becomes ready on a screen without a fixed conversion. */
 typedef struct SColourShift {
-    uint32_t redMask;
-    uint32_t greenMask;
-    uint32_t blueMask;
-    int32_t redShift;
-    int32_t greenShift;
-    int32_t blueShift;
+    uint32_t redMask;   /**< the screen's red mask, moved so its top bit is bit 6 */
+    uint32_t greenMask; /**< the same for green */
+    uint32_t blueMask;  /**< the same for blue */
+    int32_t redShift;   /**< how far red moves to its field: positive up, negative down */
+    int32_t greenShift; /**< the same for green */
+    int32_t blueShift;  /**< the same for blue */
 } SColourShift;
 
+/** A palette: 256 colour words that bitmaps refer to by counted reference. */
 typedef struct SCommonPalette {
-    SCommonHeader header;
-    SCommonLink link;
-    uint32_t entries[256]; /* colour words: byte 0 red, 1 green, 2 blue */
+    SCommonHeader header;  /**< size, reference count, destructor */
+    SCommonLink link;      /**< membership in the record's palette list */
+    uint32_t entries[256]; /**< colour words: byte 0 red, 1 green, 2 blue */
 } SCommonPalette;
 
+/** A bitmap: a surface in the screen's pixel format, reference-counted. */
 struct SCommonBitmap {
-    SCommonHeader header;
-    SCommonLink link;
-    uint8_t isAllocated;   /* has a surface for the current screen */
-    uint8_t isLocked;      /* between LockBitmap and UnlockBitmap */
-    uint8_t isInitialized; /* the pixels hold defined content */
-    uint8_t isScreen;      /* follows the screen's width and height */
-    SCommonPalette *palette;
-    SBitmapInfo info;
+    SCommonHeader header;    /**< size, reference count, destructor */
+    SCommonLink link;        /**< membership in the record's bitmap list */
+    uint8_t isAllocated;     /**< has a surface for the current screen */
+    uint8_t isLocked;        /**< between LockBitmap and UnlockBitmap */
+    uint8_t isInitialized;   /**< the pixels hold defined content */
+    uint8_t isScreen;        /**< follows the screen's width and height */
+    SCommonPalette *palette; /**< the bitmap's counted palette reference, or null */
+    SBitmapInfo info;        /**< the surface; the host writes `pitch` and `bits` */
 };
 
 /* ---- Public slots (the host calls these) ---------------------------------- */
+/* Each takes the record first; the slot of the same name in SCommonRec holds one. */
 
-/* Finalize (deallocating first if allocated) and drop the record's reference. */
+/** Slot `Done`: finalize (deallocating first if allocated) and drop the record's reference. */
 typedef vantu_bool(VANTU_CALL *DoneFunc)(SCommonRec *record);
-/* Allocate a window screen; the memory driver always refuses. */
+/** Slot `AllocWindow`: a screen in the host's window; the memory driver always refuses. */
 typedef vantu_bool(VANTU_CALL *AllocWindowFunc)(SCommonRec *record, uint32_t flags, int32_t subDevice,
                                                 uint32_t windowArg);
-/* Allocate a full-screen mode; the memory driver always refuses. */
+/** Slot `AllocFullScreen`: a full-screen mode; the memory driver always refuses. */
 typedef vantu_bool(VANTU_CALL *AllocFullScreenFunc)(SCommonRec *record, uint32_t flags, int32_t subDevice,
                                                     uint32_t fullScreenArg, uint32_t width, uint32_t height,
                                                     uint32_t bitsPerPixel, uint32_t fullScreenArg2,
                                                     uint32_t fullScreenArg3);
-/* Make the host's buffer the screen and ready the driver; false leaves it not allocated. */
+/** Slot `AllocBuffer`: make the host's buffer the screen and ready the driver; false leaves it not allocated. */
 typedef vantu_bool(VANTU_CALL *AllocBufferFunc)(SCommonRec *record, uint32_t flags, int32_t subDevice,
                                                 const SBitmapInfo *buffer);
-/* End the allocation in force (true also when none is); the host's buffer stays the host's. */
+/** Slot `Dealloc`: end the allocation in force (true also when none is); the host's buffer stays the host's. */
 typedef vantu_bool(VANTU_CALL *DeallocFunc)(SCommonRec *record);
-/* Route debug messages to `func` (null: back to the entry point's function); true. */
+/** Slot `SetDebugMsgFunc`: route debug messages to `func` (null: back to the entry point's function); true. */
 typedef vantu_bool(VANTU_CALL *SetDebugMsgFuncFunc)(SCommonRec *record, DebugMsgFunc func);
-/* Replace the surface callbacks (null clears them), optionally returning the old ones; true. */
+/** Slot `SetCallbacks`: replace the surface callbacks (null clears them), optionally returning the old ones; true. */
 typedef vantu_bool(VANTU_CALL *SetCallbacksFunc)(SCommonRec *record, const SCommonCallbacks *callbacks,
                                                  SCommonCallbacks *oldCallbacks);
-/* Take the drawing lock (waits up to 10 s); pointer to the record's `version`, or null. */
+/** Slot `DrawBegin`: take the drawing lock (waits up to 10 s); pointer to the record's `version`, or null. */
 typedef void *(VANTU_CALL *DrawBeginFunc)(SCommonRec *record);
-/* Release the drawing lock taken by DrawBegin on this thread; false if not drawing. */
+/** Slot `DrawEnd`: release the drawing lock; false, and nothing changes, when not drawing or when called
+ * from a thread that does not own the lock (unless the drawing thread ended without DrawEnd: then any
+ * thread's DrawEnd ends that drawing). */
 typedef vantu_bool(VANTU_CALL *DrawEndFunc)(SCommonRec *record);
-/* Present the screen; false while drawing. */
+/** Slot `Flip`: present the screen; false while drawing. */
 typedef vantu_bool(VANTU_CALL *FlipFunc)(SCommonRec *record);
-/* Present to the primary surface; false while drawing. */
+/** Slot `FlipToPrimary`: present to the primary surface; false while drawing. */
 typedef vantu_bool(VANTU_CALL *FlipToPrimaryFunc)(SCommonRec *record);
-/* True exactly when the driver is ready and not drawing. */
+/** Slot `Sync`: true exactly when the driver is ready and not drawing. */
 typedef vantu_bool(VANTU_CALL *SyncFunc)(SCommonRec *record);
-/* New palette from `count` (0..256) colour words, the rest 0; null if refused. */
+/** Slot `InitPalette`: new palette from `count` (0..256) colour words, the rest 0; null if refused. */
 typedef SCommonPalette *(VANTU_CALL *InitPaletteFunc)(SCommonRec *record, const uint32_t *colours, int32_t count);
-/* Drop the caller's reference to a palette; true (false for a null palette). */
+/** Slot `DonePalette`: drop the caller's reference to a palette; true (false for a null palette). */
 typedef vantu_bool(VANTU_CALL *DonePaletteFunc)(SCommonRec *record, SCommonPalette *palette);
-/* Pixel value of colour word `colour` for `bitmap` on the current screen (0 only for colour 0). */
+/** Slot `GetScreenColor`: pixel value of colour word `colour` for `bitmap` on the current screen (0 only for
+ * colour 0). */
 typedef uint32_t(VANTU_CALL *GetScreenColorFunc)(SCommonRec *record, SCommonBitmap *bitmap, uint32_t colour);
-/* New bitmap of the given size, allocated now if the driver is ready; null if refused. */
+/** Slot `InitBitmap`: new bitmap of the given size, allocated now if the driver is ready; null if refused. */
 typedef SCommonBitmap *(VANTU_CALL *InitBitmapFunc)(SCommonRec *record, int32_t width, int32_t height);
-/* New bitmap that follows the screen's size; null if refused. */
+/** Slot `InitScreenBitmap`: new bitmap that follows the screen's size; null if refused. */
 typedef SCommonBitmap *(VANTU_CALL *InitScreenBitmapFunc)(SCommonRec *record);
-/* Drop the caller's reference to a bitmap (and its palette's); false for the screen bitmap. */
+/** Slot `DoneBitmap`: drop the caller's reference to a bitmap (and its palette's with the last one); false for
+ * the screen bitmap. */
 typedef vantu_bool(VANTU_CALL *DoneBitmapFunc)(SCommonRec *record, SCommonBitmap *bitmap);
-/* Give a bitmap a counted reference to `palette` (null drops it); true. */
+/** Slot `SetBitmapPalette`: give a bitmap a counted reference to `palette` (null drops it); true. */
 typedef vantu_bool(VANTU_CALL *SetBitmapPaletteFunc)(SCommonRec *record, SCommonBitmap *bitmap,
                                                      SCommonPalette *palette);
-/* The bitmap's own surface description, valid as long as the bitmap. */
+/** Slot `GetBitmapInfo`: the bitmap's own surface description, valid as long as the bitmap. */
 typedef SBitmapInfo *(VANTU_CALL *GetBitmapInfoFunc)(SCommonRec *record, SCommonBitmap *bitmap);
-/* Whether the bitmap's pixels hold defined content. */
+/** Slot `IsBitmapInitialized`: whether the bitmap's pixels hold defined content. */
 typedef vantu_bool(VANTU_CALL *IsBitmapInitializedFunc)(SCommonRec *record, SCommonBitmap *bitmap);
-/* Fill the whole bitmap with a pixel value; false if not allocated, locked or without bits. */
+/** Slot `ClearBitmap`: fill the whole bitmap with a pixel value; false if not allocated, locked or without bits. */
 typedef vantu_bool(VANTU_CALL *ClearBitmapFunc)(SCommonRec *record, SCommonBitmap *bitmap, uint32_t pixel);
-/* Copy a clipped rectangle (0 size: the source's), opaque or with pixel 0 transparent. */
+/** Slot `CopyBitmap`: copy a clipped rectangle (0 size: the source's), opaque or with pixel 0 transparent. */
 typedef vantu_bool(VANTU_CALL *CopyBitmapFunc)(SCommonRec *record, SCommonBitmap *dst, SCommonBitmap *src,
                                                int32_t srcX, int32_t srcY, int32_t dstX, int32_t dstY,
                                                int32_t copyWidth, int32_t copyHeight, vantu_bool transparent);
-/* Copy all of `src` with its top-left pixel at (dstX, dstY), clipped. */
+/** Slot `CopyEntireBitmap`: copy all of `src` with its top-left pixel at (dstX, dstY), clipped. */
 typedef vantu_bool(VANTU_CALL *CopyEntireBitmapFunc)(SCommonRec *record, SCommonBitmap *dst, SCommonBitmap *src,
                                                      int32_t dstX, int32_t dstY, vantu_bool transparent);
-/* Mark an allocated bitmap locked and return its description; null if refused. */
+/** Slot `LockBitmap`: mark an allocated bitmap locked and return its description; null if refused. */
 typedef SBitmapInfo *(VANTU_CALL *LockBitmapFunc)(SCommonRec *record, SCommonBitmap *bitmap);
-/* Unlock a locked bitmap and mark it initialized; false if it was not locked. */
+/** Slot `UnlockBitmap`: unlock a locked bitmap and mark it initialized; false if it was not locked. */
 typedef vantu_bool(VANTU_CALL *UnlockBitmapFunc)(SCommonRec *record, SCommonBitmap *bitmap);
 
 /* ---- Internal hooks (the common layer calls these into the concrete driver) */
 
-/* Start an allocation: store flags and sub-device, create the screen, ready. */
+/** Hook `DoAlloc`: start an allocation: store flags and sub-device, create the screen, ready. */
 typedef vantu_bool(VANTU_CALL *DoAllocFunc)(SCommonRec *record, uint32_t flags, int32_t subDevice);
-/* End an allocation: unready and drop the screen. */
+/** Hook `DoDealloc`: end an allocation: unready and drop the screen. */
 typedef vantu_bool(VANTU_CALL *DoDeallocFunc)(SCommonRec *record);
-/* Create the screen and make the driver ready. */
+/** Hook `DoAllocSurfaces`: create the screen and make the driver ready. */
 typedef vantu_bool(VANTU_CALL *DoAllocSurfacesFunc)(SCommonRec *record);
-/* Stop being ready and drop the screen. */
+/** Hook `DoDeallocSurfaces`: stop being ready and drop the screen. */
 typedef vantu_bool(VANTU_CALL *DoDeallocSurfacesFunc)(SCommonRec *record);
-/* Give one bitmap (the screen bitmap or any other) its surface. */
+/** Hooks `AllocScreenBitmap` and `AllocBitmap`: give one bitmap (the screen bitmap or any other) its surface. */
 typedef vantu_bool(VANTU_CALL *AllocBitmapFunc)(SCommonRec *record, SCommonBitmap *bitmap);
-/* Take one bitmap's surface away. */
+/** Hooks `DeallocScreenBitmap` and `DeallocBitmap`: take one bitmap's surface away. */
 typedef vantu_bool(VANTU_CALL *DeallocBitmapFunc)(SCommonRec *record, SCommonBitmap *bitmap);
-/* Make sure the surfaces are usable before drawing or presenting. */
+/** Hook `RestoreLostSurfaces`: make sure the surfaces are usable before drawing or presenting. */
 typedef vantu_bool(VANTU_CALL *RestoreLostSurfacesFunc)(SCommonRec *record);
 
 /* ---- The driver record ----------------------------------------------------- */
 
+/** @brief The driver record: the driver's description, its state, the
+ * public slots the host calls and the internal hooks the common layer calls.
+ *
+ * The host reads fields and calls slots at fixed positions; the opaque words
+ * carry no meaning and stay zero. */
 struct SCommonRec {
-    SCommonHeader header;
-    uint32_t version; /* 2; DrawBegin returns this field's address */
-    uint32_t build;   /* 2 */
-    uint32_t opaque20;
-    const char *name;      /* "Memory screen driver" */
-    int32_t numSubDevices; /* highest sub-device accepted */
-    uint32_t opaque32;
-    uint8_t allocated; /* an allocation is in force */
-    SCommonBitmap *screenBitmap;
-    SBitmapInfo screenInfo; /* all zero while no screen exists */
-    uint32_t opaque84[8];
-    DebugMsgFunc hostDebugFunc; /* the entry point's debug function */
+    SCommonHeader header;        /**< size, reference count (the host may raise it), no destructor */
+    uint32_t version;            /**< 2; DrawBegin returns this field's address */
+    uint32_t build;              /**< 2 */
+    uint32_t opaque20;           /**< opaque */
+    const char *name;            /**< "Memory screen driver" */
+    int32_t numSubDevices;       /**< highest sub-device accepted */
+    uint32_t opaque32;           /**< opaque */
+    uint8_t allocated;           /**< an allocation is in force */
+    SCommonBitmap *screenBitmap; /**< the bitmap that stands for the screen */
+    SBitmapInfo screenInfo;      /**< all zero while no screen exists */
+    uint32_t opaque84[8];        /**< opaque */
+    DebugMsgFunc hostDebugFunc;  /**< the entry point's debug function */
 
     /* Public slots. */
-    DoneFunc Done;
-    AllocWindowFunc AllocWindow;
-    AllocFullScreenFunc AllocFullScreen;
-    AllocBufferFunc AllocBuffer;
-    DeallocFunc Dealloc;
-    SetDebugMsgFuncFunc SetDebugMsgFunc;
-    SetCallbacksFunc SetCallbacks;
-    DrawBeginFunc DrawBegin;
-    DrawEndFunc DrawEnd;
-    FlipFunc Flip;
-    FlipToPrimaryFunc FlipToPrimary;
-    SyncFunc Sync;
-    InitPaletteFunc InitPalette;
-    DonePaletteFunc DonePalette;
-    GetScreenColorFunc GetScreenColor; /* null until the first readying */
-    InitBitmapFunc InitBitmap;
-    InitScreenBitmapFunc InitScreenBitmap;
-    DoneBitmapFunc DoneBitmap;
-    SetBitmapPaletteFunc SetBitmapPalette;
-    GetBitmapInfoFunc GetBitmapInfo;
-    IsBitmapInitializedFunc IsBitmapInitialized;
-    ClearBitmapFunc ClearBitmap;
-    CopyBitmapFunc CopyBitmap;
-    CopyEntireBitmapFunc CopyEntireBitmap;
-    LockBitmapFunc LockBitmap;
-    UnlockBitmapFunc UnlockBitmap;
+    DoneFunc Done;                               /**< see ::DoneFunc */
+    AllocWindowFunc AllocWindow;                 /**< see ::AllocWindowFunc */
+    AllocFullScreenFunc AllocFullScreen;         /**< see ::AllocFullScreenFunc */
+    AllocBufferFunc AllocBuffer;                 /**< see ::AllocBufferFunc */
+    DeallocFunc Dealloc;                         /**< see ::DeallocFunc */
+    SetDebugMsgFuncFunc SetDebugMsgFunc;         /**< see ::SetDebugMsgFuncFunc */
+    SetCallbacksFunc SetCallbacks;               /**< see ::SetCallbacksFunc */
+    DrawBeginFunc DrawBegin;                     /**< see ::DrawBeginFunc */
+    DrawEndFunc DrawEnd;                         /**< see ::DrawEndFunc */
+    FlipFunc Flip;                               /**< see ::FlipFunc */
+    FlipToPrimaryFunc FlipToPrimary;             /**< see ::FlipToPrimaryFunc */
+    SyncFunc Sync;                               /**< see ::SyncFunc */
+    InitPaletteFunc InitPalette;                 /**< see ::InitPaletteFunc */
+    DonePaletteFunc DonePalette;                 /**< see ::DonePaletteFunc */
+    GetScreenColorFunc GetScreenColor;           /**< see ::GetScreenColorFunc; null until the first readying */
+    InitBitmapFunc InitBitmap;                   /**< see ::InitBitmapFunc */
+    InitScreenBitmapFunc InitScreenBitmap;       /**< see ::InitScreenBitmapFunc */
+    DoneBitmapFunc DoneBitmap;                   /**< see ::DoneBitmapFunc */
+    SetBitmapPaletteFunc SetBitmapPalette;       /**< see ::SetBitmapPaletteFunc */
+    GetBitmapInfoFunc GetBitmapInfo;             /**< see ::GetBitmapInfoFunc */
+    IsBitmapInitializedFunc IsBitmapInitialized; /**< see ::IsBitmapInitializedFunc */
+    ClearBitmapFunc ClearBitmap;                 /**< see ::ClearBitmapFunc */
+    CopyBitmapFunc CopyBitmap;                   /**< see ::CopyBitmapFunc */
+    CopyEntireBitmapFunc CopyEntireBitmap;       /**< see ::CopyEntireBitmapFunc */
+    LockBitmapFunc LockBitmap;                   /**< see ::LockBitmapFunc */
+    UnlockBitmapFunc UnlockBitmap;               /**< see ::UnlockBitmapFunc */
 
-    uint32_t hostHandle; /* the entry point's opaque value; 0 after finalization */
-    uint32_t opaque228;
-    DebugMsgFunc debugMsgFunc; /* set through SetDebugMsgFunc; wins over hostDebugFunc */
+    uint32_t hostHandle;       /**< the entry point's opaque value; 0 after finalization */
+    uint32_t opaque228;        /**< opaque */
+    DebugMsgFunc debugMsgFunc; /**< set through SetDebugMsgFunc; wins over hostDebugFunc */
 
     /* Internal hooks. */
-    DoAllocFunc DoAlloc;
-    DoDeallocFunc DoDealloc;
-    DoAllocSurfacesFunc DoAllocSurfaces;
-    DoDeallocSurfacesFunc DoDeallocSurfaces;
-    AllocBitmapFunc AllocScreenBitmap;
-    AllocBitmapFunc AllocBitmap;
-    DeallocBitmapFunc DeallocScreenBitmap;
-    DeallocBitmapFunc DeallocBitmap;
-    RestoreLostSurfacesFunc RestoreLostSurfaces;
+    DoAllocFunc DoAlloc;                         /**< see ::DoAllocFunc */
+    DoDeallocFunc DoDealloc;                     /**< see ::DoDeallocFunc */
+    DoAllocSurfacesFunc DoAllocSurfaces;         /**< see ::DoAllocSurfacesFunc */
+    DoDeallocSurfacesFunc DoDeallocSurfaces;     /**< see ::DoDeallocSurfacesFunc */
+    AllocBitmapFunc AllocScreenBitmap;           /**< see ::AllocBitmapFunc; serves the screen bitmap */
+    AllocBitmapFunc AllocBitmap;                 /**< see ::AllocBitmapFunc; serves every other bitmap */
+    DeallocBitmapFunc DeallocScreenBitmap;       /**< see ::DeallocBitmapFunc; serves the screen bitmap */
+    DeallocBitmapFunc DeallocBitmap;             /**< see ::DeallocBitmapFunc; serves every other bitmap */
+    RestoreLostSurfacesFunc RestoreLostSurfaces; /**< see ::RestoreLostSurfacesFunc */
 
-    void *drawMutex;    /* serializes drawing; null after finalization */
-    uint32_t allocMode; /* 0 none, 1 window, 2 full screen, 3 buffer */
+    void *drawMutex;    /**< serializes drawing; null after finalization */
+    uint32_t allocMode; /**< 0 none, 1 window, 2 full screen, 3 buffer */
 
     /* Allocation parameters: windowArg up to subDevice are zeroed as one block. */
-    uint32_t windowArg;
-    uint32_t fullScreenArg;
-    uint32_t fullScreenArg2;
-    uint32_t fullScreenArg3;
-    uint32_t opaque296;
-    uint32_t fullScreenWidth;
-    uint32_t fullScreenHeight;
-    uint32_t fullScreenDepth;
-    SBitmapInfo bufferInfo;
-    uint32_t allocFlags;
-    int32_t subDevice;
+    uint32_t windowArg;        /**< last argument of AllocWindow */
+    uint32_t fullScreenArg;    /**< fourth argument of AllocFullScreen */
+    uint32_t fullScreenArg2;   /**< eighth argument of AllocFullScreen */
+    uint32_t fullScreenArg3;   /**< ninth argument of AllocFullScreen */
+    uint32_t opaque296;        /**< opaque */
+    uint32_t fullScreenWidth;  /**< width asked of AllocFullScreen */
+    uint32_t fullScreenHeight; /**< height asked of AllocFullScreen */
+    uint32_t fullScreenDepth;  /**< bits per pixel asked of AllocFullScreen */
+    SBitmapInfo bufferInfo;    /**< copy of the description given to AllocBuffer */
+    uint32_t allocFlags;       /**< flags of the current allocation */
+    int32_t subDevice;         /**< sub-device of the current allocation */
 
-    SColourShift colourShift;
-    uint8_t readied;           /* conversion chosen and every bitmap allocated */
-    uint8_t surfacesAllocated; /* the host's allocSurfaces has been told */
-    SCommonCallbacks callbacks;
-    uint8_t drawing; /* between a successful DrawBegin and DrawEnd */
-    SCommonList palettes;
-    SCommonList bitmaps;
+    SColourShift colourShift;   /**< generic conversion data; zero unless it is in use */
+    uint8_t readied;            /**< conversion chosen and every bitmap allocated */
+    uint8_t surfacesAllocated;  /**< the host's allocSurfaces has been told */
+    SCommonCallbacks callbacks; /**< the host's surface callbacks */
+    uint8_t drawing;            /**< between a successful DrawBegin and DrawEnd */
+    SCommonList palettes;       /**< every palette made for this record, in creation order */
+    SCommonList bitmaps;        /**< every bitmap, the screen bitmaps included, in creation order */
 };
 
-/* The memory driver's record: the common record and one unused word. */
+/** The memory driver's record: the common record and one unused word. */
 typedef struct SMEMRec {
-    SCommonRec common;
-    uint32_t unused;
+    SCommonRec common; /**< the record the host sees */
+    uint32_t unused;   /**< nothing reads it */
 } SMEMRec;
 
 /* ---- Entry point ------------------------------------------------------------ */
 
-/* Create an independent memory driver record (null if memory is exhausted).
- * `hostDebugFunc` (may be null) also becomes the module-wide default debug
- * function for every record of the loaded library. */
+/** The type of VANTU_DLL_Init(), for a host that looks it up by name. */
 typedef SCommonRec *(VANTU_CALL *VantuDllInitFunc)(uint32_t hostHandle, DebugMsgFunc hostDebugFunc);
+/** @brief The library's one export: a new, independent driver record, ended
+ * by its `Done` slot; null if memory is exhausted.
+ * @param hostHandle an opaque value kept in the record's `hostHandle`
+ * @param hostDebugFunc where the record's debug messages go (may be null);
+ *        it also becomes the module-wide default debug function for every
+ *        record of the loaded library */
 VANTU_EXPORT SCommonRec *VANTU_CALL VANTU_DLL_Init(uint32_t hostHandle, DebugMsgFunc hostDebugFunc);
 
 /* ---- Layout checks ------------------------------------------------------------ */
 
+/** A compile-time check in C and C++ alike. */
 #if defined(__cplusplus)
 #define VANTU_STATIC_ASSERT(cond, msg) static_assert(cond, msg)
 #else

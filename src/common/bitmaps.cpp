@@ -34,7 +34,7 @@ SCommonBitmap *BitmapInitCommon(SCommonBitmap *bitmap, SCommonRec *record, vantu
     if (record == nullptr)
         return nullptr;
     if (bitmap == nullptr) {
-        bitmap = CommonNewRecord<SCommonBitmap>();
+        bitmap = static_cast<SCommonBitmap *>(CommonAllocRecord(sizeof(SCommonBitmap), sizeof(CommonBitmapTail)));
         if (bitmap == nullptr)
             return nullptr;
     }
@@ -43,6 +43,21 @@ SCommonBitmap *BitmapInitCommon(SCommonBitmap *bitmap, SCommonRec *record, vantu
 }
 
 } // namespace
+
+void CommonBitmapLeaving(SCommonLink *link) {
+    if (link->list == nullptr)
+        return;
+    // Walks in progress over this list step past the member that leaves.
+    for (CommonBitmapWalk *walk = CommonPrivateOf(CommonRecordOfBitmaps(link->list)).walks; walk != nullptr;
+         walk = walk->outer) {
+        if (link == walk->current) {
+            walk->currentGone = true;
+            walk->next = link->next;
+        } else if (walk->currentGone && link == walk->next) {
+            walk->next = link->next;
+        }
+    }
+}
 
 extern "C" {
 
@@ -90,7 +105,11 @@ SCommonBitmap *CommonBitmapInitScr(SCommonBitmap *bitmap, SCommonRec *record, va
 
 void VANTU_CALL PaletteDestruct(void *record) { CommonListUnlink(&static_cast<SCommonPalette *>(record)->link); }
 
-void VANTU_CALL BitmapDestruct(void *record) { CommonListUnlink(&static_cast<SCommonBitmap *>(record)->link); }
+void VANTU_CALL BitmapDestruct(void *record) {
+    SCommonLink *link = &static_cast<SCommonBitmap *>(record)->link;
+    CommonBitmapLeaving(link);
+    CommonListUnlink(link);
+}
 
 SCommonPalette *VANTU_CALL CommonInitPalette(SCommonRec *record, const uint32_t *colours, int32_t count) {
     return CommonPaletteInit(nullptr, record, colours, count);
@@ -247,7 +266,7 @@ vantu_bool CommonAllocAllBitmaps(SCommonRec *record) {
         return 0;
     CommonDebugMsg(record, "Allocating all bitmaps\n");
     // The screen bitmap is recognised by identity, wherever it stands.
-    CommonForEach<SCommonBitmap>(record->bitmaps, [record](SCommonBitmap *bitmap) {
+    CommonWalkBitmaps(record, [record](SCommonBitmap *bitmap) {
         CallOrCommon(bitmap == record->screenBitmap ? record->AllocScreenBitmap : record->AllocBitmap,
                      CommonAllocBitmap, record, bitmap);
     });
@@ -259,7 +278,7 @@ vantu_bool CommonDeallocAllBitmaps(SCommonRec *record) {
     if (record == nullptr)
         return 0;
     CommonDebugMsg(record, "Deallocating all bitmaps\n");
-    CommonForEach<SCommonBitmap>(record->bitmaps, [record](SCommonBitmap *bitmap) {
+    CommonWalkBitmaps(record, [record](SCommonBitmap *bitmap) {
         CallOrCommon(bitmap == record->screenBitmap ? record->DeallocScreenBitmap : record->DeallocBitmap,
                      CommonDeallocBitmap, record, bitmap);
     });

@@ -154,6 +154,32 @@ void ShiftRow(const vantu::PixelKernels &kernels, uint8_t *dst, const uint8_t *s
     }
 }
 
+// Whether a row of `a` shares a byte with a row of `b`, both `rows` rows of
+// `rowBytes` bytes: the rows of both, taken in address order, each checked
+// against the furthest end the other block's rows have reached so far.
+bool RowsShareBytes(const Block &a, const Block &b, int64_t rowBytes, int32_t rows) {
+    const uint64_t aStep = static_cast<uint64_t>(a.pitch < 0 ? -static_cast<int64_t>(a.pitch) : a.pitch);
+    const uint64_t bStep = static_cast<uint64_t>(b.pitch < 0 ? -static_cast<int64_t>(b.pitch) : b.pitch);
+    const auto bytes = static_cast<uint64_t>(rowBytes);
+    uint64_t aEnd = 0, bEnd = 0; // 0 until a row of that block was taken: no row ends at address 0
+    for (int32_t i = 0, j = 0; i < rows || j < rows;) {
+        const uint64_t aRow = a.lo + static_cast<uint64_t>(i) * aStep;
+        const uint64_t bRow = b.lo + static_cast<uint64_t>(j) * bStep;
+        if (j == rows || (i < rows && aRow <= bRow)) {
+            if (aRow < bEnd)
+                return true;
+            aEnd = aRow + bytes > aEnd ? aRow + bytes : aEnd;
+            ++i;
+        } else {
+            if (bRow < aEnd)
+                return true;
+            bEnd = bRow + bytes > bEnd ? bRow + bytes : bEnd;
+            ++j;
+        }
+    }
+    return false;
+}
+
 // The clipped block from `src` to `dst` with the result of a copy through a
 // temporary when the two share memory (a host scrolling its screen through a
 // second bitmap over the same buffer). False only when such a temporary was
@@ -186,7 +212,13 @@ bool Transfer(const vantu::PixelKernels &kernels, const Block &dst, const Block 
         return true;
     }
     // Rows of different pitches, or rows that overlap each other: no walking
-    // order fits every such case, so through a real temporary.
+    // order fits every such case, so through a real temporary, the one
+    // allocation a copy makes, and only when the rows share bytes (surfaces
+    // whose rows interleave without touching go directly).
+    if (!RowsShareBytes(dst, src, rowBytes, rows)) {
+        Move(kernels, dst.first, dst.pitch, src.first, src.pitch, rowBytes, rows, p, keyed);
+        return true;
+    }
     const uint64_t bytes = static_cast<uint64_t>(rowBytes) * static_cast<uint64_t>(rows);
     if (bytes > SIZE_MAX / 2)
         return false;

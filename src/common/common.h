@@ -21,9 +21,9 @@ typedef struct SCommonRect {
 
 // Drop one reference: destructor below two holders, then free at zero.
 void release(void *record);
-// release, with `lastRites` called on a record whose last reference goes,
-// after its destructor and just before its memory is freed.
-void CommonReleaseWith(void *record, void (*lastRites)(void *record));
+// release, with `end` in place of the plain freeing when the last reference
+// goes: it runs after the destructor, with the record intact, and frees it.
+void CommonReleaseWith(void *record, void (*end)(void *record));
 // Append `link` at the tail of `list`.
 void CommonListAppend(SCommonList *list, SCommonLink *link);
 // Take `link` out of its list; nothing happens when it is in none.
@@ -33,8 +33,12 @@ void CommonDetachList(SCommonList *list);
 
 // ---- Lifecycle and debug messages ------------------------------------------------
 
-// The module-wide default debug function; the entry point stores its argument here.
+// The module-wide default debug function; the entry point stores its argument
+// here. Records made on several threads at once meet in it: read and written
+// through CommonSetDefaultDebugMsgFunc and the message channel only, as a
+// relaxed atomic.
 extern DebugMsgFunc CommonDefaultDebugMsgFunc;
+void CommonSetDefaultDebugMsgFunc(DebugMsgFunc func);
 
 SCommonRec *CommonInit(uint32_t hostHandle);
 SCommonRec *CommonInitFail(uint32_t hostHandle);
@@ -49,16 +53,17 @@ void CommonDebugMsg(SCommonRec *record, const char *format, ...)
     ;
 void VANTU_CALL CommonDebugFuncNull(SCommonRec *record, const char *text);
 // The screen bitmaps the driver makes itself are held by the driver until it
-// gives them up. Make `bitmap` (null allowed) the record's screen bitmap, held
-// by the driver; the one it supersedes loses its pitch and bits and stays
-// listed and held until the record's memory is freed, then goes with it.
+// gives them up. Make `bitmap` (null allowed; one that CommonBitmapInit or
+// CommonBitmapInitScr made) the record's screen bitmap, held by the driver;
+// the one it supersedes loses its pitch and bits and stays listed and held
+// until the record's memory is freed, then goes with it.
 void CommonSetScreenBitmap(SCommonRec *record, SCommonBitmap *bitmap);
 // Give the screen bitmap up: the field cleared first (DoneBitmap refuses the
 // current screen bitmap), its pitch and bits cleared (a host may hold it on),
 // then released with CommonDoneBitmap. Nothing happens without one.
 void CommonReleaseScreenBitmap(SCommonRec *record);
 // `bitmap`'s last reference is going: it is no longer the driver's to free.
-void CommonForgetHeldBitmap(const SCommonBitmap *bitmap);
+void CommonForgetHeldBitmap(SCommonBitmap *bitmap);
 
 // ---- Allocation and readiness -------------------------------------------------------
 
@@ -191,17 +196,16 @@ vantu_bool CommonClipRect(SCommonRect *other, SCommonRect *rect, int32_t boundWi
 
 // ---- Records and lists, for the layer's own code ---------------------------------------------
 
+// A new zero-filled record of `size` bytes, `extra` more bytes of zeros
+// behind it that are no part of it, counted once for its caller; null when
+// memory is exhausted.
+void *CommonAllocRecord(size_t size, size_t extra);
+
 // A new zero-filled record of type Record (which opens with its header),
 // counted once for its caller; null when memory is exhausted.
 template <class Record>
 Record *CommonNewRecord() {
-    auto *record = static_cast<Record *>(std::calloc(1, sizeof(Record)));
-    if (record != nullptr) {
-        auto *header = reinterpret_cast<SCommonHeader *>(record);
-        header->size = sizeof(Record);
-        header->refCount = 1;
-    }
-    return record;
+    return static_cast<Record *>(CommonAllocRecord(sizeof(Record), 0));
 }
 
 // The palette or bitmap whose link `link` is.
@@ -210,15 +214,76 @@ Member *CommonMemberOf(SCommonLink *link) {
     return reinterpret_cast<Member *>(reinterpret_cast<char *>(link) - offsetof(Member, link));
 }
 
-// `visit` on every member of `list`, first to last; the member visited may
-// leave the list, or be freed, during its visit.
-template <class Member, class Visit>
-void CommonForEach(const SCommonList &list, Visit visit) {
-    for (SCommonLink *link = list.first; link != nullptr;) {
-        SCommonLink *next = link->next;
-        visit(CommonMemberOf<Member>(link));
-        link = next;
+// ---- What the layer keeps about a driver record, where no host sees it ------------------------
+//
+// A driver record comes from CommonNewDriverRecord: its own block begins with
+// this bookkeeping and the record follows it, so that no record's layout
+// changes and records share nothing. Every record the layer's functions are
+// given, and every record whose lists hold palettes and bitmaps, is one of these.
+
+struct CommonBitmapWalk;
+
+struct CommonRecordPrivate {
+    SCommonBitmap *held;     // screen bitmaps the driver holds, linked through their tails
+    CommonBitmapWalk *walks; // walks over the bitmap list in progress, innermost first
+    bool ending;             // the record's memory is being freed: no screen is made any more
+};
+
+// A new zero-filled driver record of `size` bytes with its bookkeeping,
+// `size` and refCount 1 set; null when memory is exhausted.
+SCommonRec *CommonAllocDriverRecord(size_t size);
+// Frees the block of a driver record made by CommonAllocDriverRecord.
+void CommonFreeDriverRecord(SCommonRec *record);
+CommonRecordPrivate &CommonPrivateOf(SCommonRec *record);
+// The record whose `bitmaps` anchor `list` is.
+inline SCommonRec *CommonRecordOfBitmaps(SCommonList *list) {
+    return reinterpret_cast<SCommonRec *>(reinterpret_cast<char *>(list) - offsetof(SCommonRec, bitmaps));
+}
+
+template <class Record>
+Record *CommonNewDriverRecord() {
+    static_assert(offsetof(Record, common) == 0, "a driver record opens with its SCommonRec");
+    return reinterpret_cast<Record *>(CommonAllocDriverRecord(sizeof(Record)));
+}
+template <>
+inline SCommonRec *CommonNewDriverRecord<SCommonRec>() {
+    return CommonAllocDriverRecord(sizeof(SCommonRec));
+}
+
+// Every bitmap the layer makes carries, behind the record, the link by which
+// the driver's held screen bitmaps are kept.
+struct CommonBitmapTail {
+    SCommonBitmap *nextHeld;
+};
+inline CommonBitmapTail &CommonTailOf(SCommonBitmap *bitmap) {
+    return *reinterpret_cast<CommonBitmapTail *>(reinterpret_cast<char *>(bitmap) + sizeof(SCommonBitmap));
+}
+
+// A walk over a record's bitmap list, first to last, that survives what the
+// visit does to the list: the member visited, the next one or any other may
+// be given up, and new ones made, during a visit (a host's hook may do
+// anything). Members appended during the walk are reached while the member
+// visited stays listed.
+struct CommonBitmapWalk {
+    SCommonLink *current;
+    SCommonLink *next; // kept up to date once `current` has left the list
+    bool currentGone;
+    CommonBitmapWalk *outer;
+};
+// Called by the bitmap's destructor before `link` leaves its list.
+void CommonBitmapLeaving(SCommonLink *link);
+
+template <class Visit>
+void CommonWalkBitmaps(SCommonRec *record, Visit visit) {
+    CommonRecordPrivate &own = CommonPrivateOf(record);
+    CommonBitmapWalk walk{nullptr, nullptr, false, own.walks};
+    own.walks = &walk;
+    for (SCommonLink *link = record->bitmaps.first; link != nullptr;) {
+        walk = {link, link->next, false, walk.outer};
+        visit(CommonMemberOf<SCommonBitmap>(link));
+        link = walk.currentGone ? walk.next : walk.current->next;
     }
+    own.walks = walk.outer;
 }
 
 // ---- Empty slots and hooks -------------------------------------------------------------------

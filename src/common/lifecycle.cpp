@@ -24,78 +24,36 @@ DebugMsgFunc OutputFunction(const SCommonRec *record) {
         if (record->hostDebugFunc != nullptr)
             return record->hostDebugFunc;
     }
-    return CommonDefaultDebugMsgFunc;
+    return std::atomic_ref<DebugMsgFunc>(CommonDefaultDebugMsgFunc).load(std::memory_order_relaxed);
 }
 
 // ---- Screen bitmaps the driver holds -------------------------------------------------------
 //
 // The driver holds one reference to every screen bitmap it makes (the
-// placeholder a record starts with, and each screen over a host buffer) until
-// it gives that bitmap up; a bitmap a later screen supersedes stays listed
-// and held until the record's memory is freed, and then goes with it, since
-// nothing can reach it any more. Which bitmaps those are is kept here, beside
-// the records rather than in them, so that no record's layout changes: one
-// small table for the whole library, guarded by a spin lock because records
-// may live on different threads. An entry leaves the table when the driver
-// gives its reference up or when the bitmap's last reference goes, whoever
-// drops it, so no entry ever names freed memory.
+// placeholder a record starts with, and each screen a concrete driver makes)
+// until it gives that bitmap up; a bitmap a later screen supersedes stays
+// listed and held until the record's memory is freed, and then goes with it,
+// since nothing can reach it any more. The record's bookkeeping lists them,
+// through the bitmaps' own tails: nothing is allocated for it and no other
+// record is looked at. A bitmap leaves the list when the driver gives its
+// reference up or when its last reference goes, whoever drops it, so the list
+// never names freed memory.
 
-struct HeldScreen {
-    SCommonBitmap *bitmap;
-    SCommonRec *record;
-};
-
-struct HeldTable {
-    std::atomic_flag busy = ATOMIC_FLAG_INIT;
-    HeldScreen *entries = nullptr;
-    size_t count = 0;
-    size_t capacity = 0;
-} g_held;
-
-class HeldLock {
-  public:
-    HeldLock() {
-        while (g_held.busy.test_and_set(std::memory_order_acquire)) {
-        }
-    }
-    ~HeldLock() { g_held.busy.clear(std::memory_order_release); }
-    HeldLock(const HeldLock &) = delete;
-    HeldLock &operator=(const HeldLock &) = delete;
-};
-
-// A held bitmap for which the table has no room is simply not tracked: it is
-// then not freed with its record (memory was exhausted already).
 void Hold(SCommonRec *record, SCommonBitmap *bitmap) {
-    const HeldLock lock;
-    if (g_held.count == g_held.capacity) {
-        const size_t capacity = g_held.capacity != 0 ? 2 * g_held.capacity : 8;
-        auto *grown = static_cast<HeldScreen *>(std::realloc(g_held.entries, capacity * sizeof(HeldScreen)));
-        if (grown == nullptr)
-            return;
-        g_held.entries = grown;
-        g_held.capacity = capacity;
-    }
-    g_held.entries[g_held.count++] = {bitmap, record};
+    CommonRecordPrivate &own = CommonPrivateOf(record);
+    CommonTailOf(bitmap).nextHeld = own.held;
+    own.held = bitmap;
 }
 
-// Takes `bitmap` out of the table (any bitmap when `bitmap` is null) if it is
-// held for `record` (for any record when `record` is null); the one taken out,
-// or null.
-SCommonBitmap *Unhold(const SCommonRec *record, const SCommonBitmap *bitmap) {
-    const HeldLock lock;
-    for (size_t i = 0; i < g_held.count; ++i) {
-        const HeldScreen entry = g_held.entries[i];
-        if ((bitmap == nullptr || entry.bitmap == bitmap) && (record == nullptr || entry.record == record)) {
-            g_held.entries[i] = g_held.entries[--g_held.count];
-            if (g_held.count == 0) { // nothing left behind for a leak checker
-                std::free(g_held.entries);
-                g_held.entries = nullptr;
-                g_held.capacity = 0;
-            }
-            return entry.bitmap;
+// Takes `bitmap` out of the record's held bitmaps; false when it is not one.
+bool Unhold(SCommonRec *record, SCommonBitmap *bitmap) {
+    for (SCommonBitmap **at = &CommonPrivateOf(record).held; *at != nullptr; at = &CommonTailOf(*at).nextHeld)
+        if (*at == bitmap) {
+            *at = CommonTailOf(bitmap).nextHeld;
+            CommonTailOf(bitmap).nextHeld = nullptr;
+            return true;
         }
-    }
-    return nullptr;
+    return false;
 }
 
 // The bitmap stops describing the screen's buffer: otherwise the next readying
@@ -105,16 +63,26 @@ void ForgetBuffer(SCommonBitmap *bitmap) {
     bitmap->info.bits = nullptr;
 }
 
-// The record's memory is about to be freed: the bitmaps the driver still holds
-// go with it, and whatever the host left in its lists is detached, so that a
-// later release of one of those (a palette shared with another record's
-// bitmap, say) touches no freed memory.
+// The record's memory is about to be freed. Whatever the host did while Done
+// ran (a new screen from the "Finalizing" message, say) is undone the way
+// Done undoes it, with no new screen made meanwhile; the bitmaps the driver
+// still holds go, and whatever the host left in the lists is detached, so
+// that a later release of one of those (a palette shared with another
+// record's bitmap, say) touches no freed memory.
 void EndRecord(void *last) {
     auto *record = static_cast<SCommonRec *>(last);
-    while (SCommonBitmap *held = Unhold(record, nullptr))
+    CommonRecordPrivate &own = CommonPrivateOf(record);
+    own.ending = true;
+    if (record->allocated)
+        CallOrCommon(record->Dealloc, CommonDealloc, record);
+    CommonReleaseScreenBitmap(record);
+    while (SCommonBitmap *held = own.held) {
+        Unhold(record, held);
         CommonDoneBitmap(record, held);
+    }
     CommonDetachList(&record->palettes);
     CommonDetachList(&record->bitmaps);
+    CommonFreeDriverRecord(record);
 }
 
 } // namespace
@@ -123,8 +91,12 @@ extern "C" {
 
 DebugMsgFunc CommonDefaultDebugMsgFunc = nullptr;
 
+void CommonSetDefaultDebugMsgFunc(DebugMsgFunc func) {
+    std::atomic_ref<DebugMsgFunc>(CommonDefaultDebugMsgFunc).store(func, std::memory_order_relaxed);
+}
+
 SCommonRec *CommonInit(uint32_t hostHandle) {
-    SCommonRec *record = CommonNewRecord<SCommonRec>();
+    SCommonRec *record = CommonNewDriverRecord<SCommonRec>();
     return record != nullptr ? CommonDoInit(record, hostHandle) : nullptr;
 }
 
@@ -220,6 +192,10 @@ void CommonReleaseScreenBitmap(SCommonRec *record) {
     CommonDoneBitmap(record, screen);
 }
 
-void CommonForgetHeldBitmap(const SCommonBitmap *bitmap) { Unhold(nullptr, bitmap); }
+void CommonForgetHeldBitmap(SCommonBitmap *bitmap) {
+    // A held bitmap stays in its record's list until the record goes.
+    if (SCommonList *list = bitmap->link.list)
+        Unhold(CommonRecordOfBitmaps(list), bitmap);
+}
 
 } // extern "C"

@@ -88,6 +88,10 @@ vantu_bool VANTU_CALL CommonDoAlloc(SCommonRec *record, uint32_t flags, int32_t 
     // A second allocation keeps the screen, flags and sub-device in force.
     if (record->allocated)
         return 1;
+    // A record whose memory is being freed makes no new screen (a host's
+    // debug function may ask for one from the messages of that last Dealloc).
+    if (CommonPrivateOf(record).ending)
+        return 0;
     record->allocFlags = flags;
     record->subDevice = subDevice > record->numSubDevices ? 0 : subDevice;
     CommonDebugMsg(record, "Allocating (flags: %08x, subdev: %d)\n", static_cast<unsigned>(flags),

@@ -1,5 +1,6 @@
 // The Windows module's load and unload notification: nothing to set up or
-// tear down. Exported by the module definition file under its plain name.
+// tear down. The loader reaches it through the module's entry (the runtime's
+// start-up code, then DllMain); the module exports VANTU_DLL_Init alone.
 #include <windows.h>
 
 extern "C" BOOL WINAPI DllEntryPoint(HINSTANCE instance, DWORD reason, LPVOID reserved) {

@@ -89,7 +89,7 @@ vantu_bool VANTU_CALL DoDeallocSurfaces(SCommonRec *record) {
 } // namespace
 
 extern "C" VANTU_EXPORT SCommonRec *VANTU_CALL VANTU_DLL_Init(uint32_t hostHandle, DebugMsgFunc hostDebugFunc) {
-    auto *mem = CommonNewRecord<SMEMRec>();
+    auto *mem = CommonNewDriverRecord<SMEMRec>();
     if (mem == nullptr)
         return nullptr;
     SCommonRec *record = &mem->common;
@@ -98,7 +98,7 @@ extern "C" VANTU_EXPORT SCommonRec *VANTU_CALL VANTU_DLL_Init(uint32_t hostHandl
     record->header = header;
 
     // The last call's function becomes the default for every record of the library.
-    CommonDefaultDebugMsgFunc = hostDebugFunc;
+    CommonSetDefaultDebugMsgFunc(hostDebugFunc);
     record->hostDebugFunc = hostDebugFunc;
 
     record->name = kDriverName;

@@ -109,6 +109,20 @@ void *pe_shim_address(const char *dll, const char *name);
 /* The calling thread's last-error value, as GetLastError reports it. */
 void pe_set_last_error(DWORD code);
 
+/* When set, the heap calls of the loaded DLLs go through the tests: `allow`
+ * is asked before each allocation (malloc, calloc, realloc) and a zero answer
+ * fails it as exhausted memory does; `track` is told of each block that goes
+ * (free, or realloc's old block) and each that comes. */
+struct pe_heap_watch {
+    int (*allow)(void);
+    void (*track)(void *gone, void *came);
+};
+extern const struct pe_heap_watch *pe_heap_watch_now;
+
+/* Told of every call of a module's entry point (its reason and its result)
+ * when not null: the tests' view of the load and unload notifications. */
+extern void (*pe_entry_observer)(void *module, DWORD reason, BOOL result);
+
 /* Prints to stderr when PE_LOADER_TRACE is set. */
 void pe_trace(const char *format, ...) __attribute__((format(printf, 1, 2)));
 

@@ -527,12 +527,16 @@ static void run_tls_callbacks(struct pe_module *m, DWORD reason) {
     }
 }
 
+void (*pe_entry_observer)(void *module, DWORD reason, BOOL result);
+
 static BOOL run_entry(struct pe_module *m, DWORD reason) {
     if (m->entry_rva == 0)
         return 1;
     pe_trace("%s: entry point %p, reason %u", m->name, m->base + m->entry_rva, reason);
     const BOOL result = ((EntryFunc)(uintptr_t)(m->base + m->entry_rva))(m->base, reason, NULL);
     pe_trace("%s: entry point returned %d", m->name, result);
+    if (pe_entry_observer != NULL)
+        pe_entry_observer(m->base, reason, result);
     return result;
 }
 

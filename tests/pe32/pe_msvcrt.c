@@ -105,10 +105,45 @@ static void msvcrt_unlock(int number) { pthread_mutex_unlock(lock_number(number,
 
 /* ---- Memory and strings --------------------------------------------------------------------- */
 
-static void *msvcrt_malloc(size_t size) { KEEPING_ERRNO(void *, malloc(size)); }
-static void *msvcrt_calloc(size_t count, size_t size) { KEEPING_ERRNO(void *, calloc(count, size)); }
-static void *msvcrt_realloc(void *block, size_t size) { KEEPING_ERRNO(void *, realloc(block, size)); }
-static void msvcrt_free(void *block) { free(block); }
+const struct pe_heap_watch *pe_heap_watch_now;
+
+/* An allocation the tests refuse fails as exhausted memory does. */
+static int heap_allows(void) {
+    if (pe_heap_watch_now == NULL || pe_heap_watch_now->allow())
+        return 1;
+    t_errno = to_msvcrt_errno(ENOMEM);
+    return 0;
+}
+
+static void heap_track(void *gone, void *came) {
+    if (pe_heap_watch_now != NULL)
+        pe_heap_watch_now->track(gone, came);
+}
+
+static void *heap_came(void *block) {
+    heap_track(NULL, block);
+    return block;
+}
+
+static void *msvcrt_malloc_plain(size_t size) { KEEPING_ERRNO(void *, malloc(size)); }
+static void *msvcrt_calloc_plain(size_t count, size_t size) { KEEPING_ERRNO(void *, calloc(count, size)); }
+static void *msvcrt_realloc_plain(void *block, size_t size) { KEEPING_ERRNO(void *, realloc(block, size)); }
+static void *msvcrt_malloc(size_t size) { return heap_allows() ? heap_came(msvcrt_malloc_plain(size)) : NULL; }
+static void *msvcrt_calloc(size_t count, size_t size) {
+    return heap_allows() ? heap_came(msvcrt_calloc_plain(count, size)) : NULL;
+}
+static void *msvcrt_realloc(void *block, size_t size) {
+    if (!heap_allows())
+        return NULL;
+    void *moved = msvcrt_realloc_plain(block, size);
+    if (moved != NULL)
+        heap_track(block, moved);
+    return moved;
+}
+static void msvcrt_free(void *block) {
+    heap_track(block, NULL);
+    free(block);
+}
 static void *msvcrt_memcpy(void *to, const void *from, size_t size) { return memcpy(to, from, size); }
 static void *msvcrt_memmove(void *to, const void *from, size_t size) { return memmove(to, from, size); }
 static void *msvcrt_memset(void *to, int value, size_t size) { return memset(to, value, size); }

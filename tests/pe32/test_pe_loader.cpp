@@ -10,6 +10,7 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -80,6 +81,23 @@ TEST(PeLoader, RelocatesEachCopyWhereverItLands) {
     EXPECT_STREQ(Export<const char *(*)(int)>(first, "probe_word")(1), "one") << "still loaded once";
     pe_unload(first);
     pe_unload(second);
+}
+
+// The driver exports VANTU_DLL_Init and nothing else; its load and unload
+// notification is reached through the module's entry, and agrees to both.
+std::vector<std::pair<DWORD, BOOL>> gEntryCalls;
+
+TEST(PeLoader, DriverExportsOneNameAndAgreesToLoadAndUnload) {
+    pe_entry_observer = [](void *, DWORD reason, BOOL result) { gEntryCalls.emplace_back(reason, result); };
+    void *driver = pe_load(VANTU_PE_DLL);
+    ASSERT_NE(driver, nullptr);
+    EXPECT_NE(pe_symbol(driver, "VANTU_DLL_Init"), nullptr);
+    for (const char *name : {"DllEntryPoint", "_DllEntryPoint@12", "DllMain", "DllMain@12"})
+        EXPECT_EQ(pe_symbol(driver, name), nullptr) << name << " is exported";
+    pe_unload(driver);
+    pe_entry_observer = nullptr;
+    const std::vector<std::pair<DWORD, BOOL>> want = {{1, 1}, {0, 1}}; // DLL_PROCESS_ATTACH, DLL_PROCESS_DETACH
+    EXPECT_EQ(gEntryCalls, want);
 }
 
 // The host suite caps the DLL's kernels at each of these; were one missing,
