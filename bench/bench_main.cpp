@@ -5,6 +5,9 @@
 // when installed, by two other software blitters; a peer's output is checked
 // against ours before it is timed.
 //
+// The palette expansion, which no slot reaches, is timed on the kernel
+// itself, beside memcpy of the bytes it writes.
+//
 // Names: <op>/<scene>/<bits per pixel>/<implementation>; bench/report.py
 // turns the JSON output into a table of ratios.
 #include <benchmark/benchmark.h>
@@ -19,6 +22,8 @@
 #include <vector>
 
 #include <vantu/vantu.hpp>
+
+#include "pixels.h" // the kernels themselves, for the palette expansion and the CPU's facts
 
 #ifdef VANTU_BENCH_SDL2
 #include <SDL.h>
@@ -38,12 +43,15 @@ constexpr int kSmallSizes[] = {8, 16, 24, 32};
 constexpr int kSmallKinds = sizeof kSmallSizes / sizeof kSmallSizes[0];
 
 enum Op { Clear, Copy, KeyDisc, KeyNoise };
-// FullUp: the Full scene with the screen and the source bottom-up.
-enum Scene { Full, Mid, Sprites, FullUp, Small };
-enum Impl { Ours, Libc, Sdl, Pixman };
+// FullUp: the Full scene with the screen and the source bottom-up. Tiny: 256
+// keyed 8x8 sprites, where the call's own cost is most of the time.
+enum Scene { Full, Mid, Sprites, FullUp, Small, Tiny };
+// Loop: the keyed copy as a host would inline it, pixel by pixel.
+enum Impl { Ours, Libc, Sdl, Pixman, Loop };
 const char *const kOpNames[] = {"clear", "copy", "keyed_disc", "keyed_noise"};
-const char *const kSceneNames[] = {"1920x1080", "640x480", "sprites64", "1920x1080up", "sprites8-32"};
-const char *const kImplNames[] = {"ours", "libc", "sdl2", "pixman"};
+const char *const kSceneNames[] = {"1920x1080", "640x480", "sprites64", "1920x1080up", "sprites8-32", "sprites8"};
+const char *const kImplNames[] = {"ours", "libc", "sdl2", "pixman", "loop"};
+constexpr int kTiny = 8;
 
 // Host memory for one surface; a bottom-up one stores its last row first, as
 // device-independent bitmaps do, and is described with bits at that row and
@@ -88,6 +96,7 @@ struct World {
     Surf big[3], mid[3], sprite[3]; // opaque source, disc sprite, noise
     Surf bigUp[3];                  // the same, bottom-up, for recUp
     Surf small[3][kSmallKinds];     // small sprites of each kind and size
+    Surf tiny[3];                   // 8x8 sprites of each kind
     std::vector<Surf> targets;      // the 256 sprites a sprite clear clears
     std::vector<Surf> smallTargets; // the 256 small ones
     std::vector<std::pair<int, int>> at;
@@ -107,9 +116,10 @@ struct World {
             std::vector<Surf *> sources{&big[k], &mid[k], &sprite[k], &bigUp[k]};
             for (Surf &s : small[k])
                 sources.push_back(&s);
+            sources.push_back(&tiny[k]);
             for (Surf *s : sources) {
-                int w = s == &mid[k] ? kMidW : s == &sprite[k] ? kSprite : kScreenW;
-                int h = s == &mid[k] ? kMidH : s == &sprite[k] ? kSprite : kScreenH;
+                int w = s == &mid[k] ? kMidW : s == &sprite[k] ? kSprite : s == &tiny[k] ? kTiny : kScreenW;
+                int h = s == &mid[k] ? kMidH : s == &sprite[k] ? kSprite : s == &tiny[k] ? kTiny : kScreenH;
                 if (s >= small[k] && s < small[k] + kSmallKinds)
                     w = h = kSmallSizes[s - small[k]];
                 s->up = s == &bigUp[k];
@@ -146,7 +156,7 @@ struct World {
     std::vector<Surf *> AllSurfaces() {
         std::vector<Surf *> all{&screen};
         for (int k = 0; k < 3; ++k) {
-            all.insert(all.end(), {&big[k], &mid[k], &sprite[k]});
+            all.insert(all.end(), {&big[k], &mid[k], &sprite[k], &tiny[k]});
             for (Surf &s : small[k])
                 all.push_back(&s);
         }
@@ -239,8 +249,23 @@ std::vector<Place> Placements(World &wd, Op op, Scene scene) {
         return {{&wd.mid[k], kMidX, kMidY}};
     std::vector<Place> all;
     for (auto [x, y] : wd.at)
-        all.push_back({scene == Small ? &wd.small[k][all.size() % kSmallKinds] : &wd.sprite[k], x, y});
+        all.push_back({scene == Small  ? &wd.small[k][all.size() % kSmallKinds]
+                       : scene == Tiny ? &wd.tiny[k]
+                                       : &wd.sprite[k],
+                       x, y});
     return all;
+}
+
+// The keyed copy as a host writes it inline: a pixel is copied unless it is 0.
+template <class T>
+void KeyedLoop(Surf &dst, Surf &src, int dx, int dy) {
+    for (int y = 0; y < src.h; ++y) {
+        const auto *s = reinterpret_cast<const T *>(src.Row(y));
+        auto *d = reinterpret_cast<T *>(dst.Row(dy + y)) + dx;
+        for (int x = 0; x < src.w; ++x)
+            if (s[x] != 0)
+                d[x] = s[x];
+    }
 }
 
 // One round of the operation; false when the implementation cannot do it.
@@ -298,6 +323,16 @@ bool Run(World &wd, Impl impl, Op op, Scene scene, const std::vector<Place> &pla
                 return false;
             break;
 #endif
+        case Loop:
+            if (!keyed || wd.p == 3)
+                return false;
+            if (wd.p == 1)
+                KeyedLoop<uint8_t>(dst, src, pl.dx, pl.dy);
+            else if (wd.p == 2)
+                KeyedLoop<uint16_t>(dst, src, pl.dx, pl.dy);
+            else
+                KeyedLoop<uint32_t>(dst, src, pl.dx, pl.dy);
+            break;
         default: return false;
         }
     }
@@ -314,7 +349,7 @@ void BM_Pixels(benchmark::State &state, int bpp, Op op, Scene scene, Impl impl) 
 #endif
     // A peer must produce our bytes from the same starting content.
     std::vector<Surf *> written = wd.Written(op, scene);
-    if (impl == Sdl || impl == Pixman) {
+    if (impl == Sdl || impl == Pixman || impl == Loop) {
         std::mt19937 rng(7);
         std::vector<std::vector<uint8_t>> start, ours;
         for (Surf *s : written) {
@@ -401,6 +436,84 @@ void BM_ScreenColor8(benchmark::State &state, bool plain) {
     state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(words.size()));
 }
 
+// The palette expansion kernel (8-bit indices to 32-bit pixels through a
+// 256-entry table), as the window driver presents an 8-bit screen, against
+// memcpy of the expanded bytes: the same rows of 32-bit pixels copied from
+// another buffer. Called directly, as the driver's own code calls it.
+void BM_Expand(benchmark::State &state, Scene scene, Impl impl) {
+    const int w = scene == Full ? kScreenW : kMidW, h = scene == Full ? kScreenH : kMidH;
+    const auto pixels = static_cast<size_t>(w) * static_cast<size_t>(h);
+    std::mt19937 rng(20);
+    std::vector<uint8_t> indices(pixels);
+    for (uint8_t &i : indices)
+        i = static_cast<uint8_t>(rng());
+    std::vector<uint32_t> lut(256), out(pixels), other(pixels), expect(pixels);
+    for (uint32_t &e : lut)
+        e = static_cast<uint32_t>(rng());
+    for (size_t i = 0; i < pixels; ++i)
+        expect[i] = lut[indices[i]];
+    const vantu::ExpandRectFn expand = vantu::ActiveKernels().expandPalette;
+    auto *dst = reinterpret_cast<uint8_t *>(out.data());
+    const ptrdiff_t dstPitch = static_cast<ptrdiff_t>(w) * 4;
+    expand(dst, dstPitch, indices.data(), w, w, h, lut.data());
+    if (out != expect) {
+        state.SkipWithError("expansion differs from the table");
+        return;
+    }
+    for (auto _ : state) {
+        if (impl == Ours) {
+            expand(dst, dstPitch, indices.data(), w, w, h, lut.data());
+        } else {
+            const auto *src = reinterpret_cast<const uint8_t *>(other.data());
+            for (int y = 0; y < h; ++y)
+                std::memcpy(dst + y * dstPitch, src + y * dstPitch, static_cast<size_t>(dstPitch));
+        }
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(pixels * 4));
+}
+
+// What the run was measured on, at the top of its output: the CPU's maker,
+// family and model, its name, the instruction-set extensions the kernel
+// levels use that it has, and the kernels chosen for this process.
+void DescribeCpu() {
+    const vantu::CpuFacts &cpu = vantu::Cpu();
+    const char *vendor = cpu.vendor == vantu::CpuVendor::Intel ? "Intel"
+                         : cpu.vendor == vantu::CpuVendor::Amd ? "AMD"
+                                                               : "other";
+    char facts[96];
+    std::snprintf(facts, sizeof facts, "%s family %u (0x%x) model %u (0x%x)", vendor, cpu.family, cpu.family,
+                  cpu.model, cpu.model);
+    benchmark::AddCustomContext("cpu", facts);
+    std::string name = "?";
+    if (FILE *f = std::fopen("/proc/cpuinfo", "r")) {
+        char line[512];
+        while (std::fgets(line, sizeof line, f) != nullptr)
+            if (std::strncmp(line, "model name", 10) == 0) {
+                const char *colon = std::strchr(line, ':');
+                name = colon != nullptr ? colon + 2 : line;
+                name.erase(name.find_last_not_of("\n ") + 1);
+                break;
+            }
+        std::fclose(f);
+    }
+    benchmark::AddCustomContext("cpu_name", name);
+    std::string flags;
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_cpu_init();
+    const std::pair<const char *, bool> known[] = {
+        {"sse2", __builtin_cpu_supports("sse2")},         {"avx2", __builtin_cpu_supports("avx2")},
+        {"avx512f", __builtin_cpu_supports("avx512f")},   {"avx512bw", __builtin_cpu_supports("avx512bw")},
+        {"avx512vl", __builtin_cpu_supports("avx512vl")}, {"avx512vbmi", __builtin_cpu_supports("avx512vbmi")}};
+    for (const auto &[flag, has] : known)
+        if (has)
+            flags += (flags.empty() ? "" : " ") + std::string(flag);
+#endif
+    benchmark::AddCustomContext("cpu_flags", flags.empty() ? "(none the kernels use)" : flags);
+    const vantu::PixelKernels &k = vantu::ActiveKernels();
+    benchmark::AddCustomContext("kernels", std::string(k.name) + (*k.variant != 0 ? "/" : "") + k.variant);
+}
+
 void Register() {
     std::vector<Impl> impls{Ours, Libc};
 #ifdef VANTU_BENCH_SDL2
@@ -409,13 +522,19 @@ void Register() {
 #ifdef VANTU_BENCH_PIXMAN
     impls.push_back(Pixman);
 #endif
+    impls.push_back(Loop);
     for (int bpp : {8, 16, 32, 24})
         for (Op op : {Clear, Copy, KeyDisc, KeyNoise})
-            for (Scene scene : {Full, Mid, Sprites, FullUp, Small}) {
+            for (Scene scene : {Full, Mid, Sprites, FullUp, Small, Tiny}) {
+                const bool keyed = op == KeyDisc || op == KeyNoise;
                 if (bpp == 24 && scene != Full && scene != FullUp)
                     continue;
+                if (scene == Tiny && !keyed)
+                    continue;
                 for (Impl impl : impls) {
-                    if (impl == Pixman && (op == KeyDisc || op == KeyNoise || bpp == 24))
+                    if (impl == Pixman && (keyed || bpp == 24))
+                        continue;
+                    if (impl == Loop && scene != Tiny)
                         continue;
                     if (scene == FullUp && impl != Ours && impl != Libc) // the peers take no negative pitch
                         continue;
@@ -429,6 +548,11 @@ void Register() {
         ->Unit(benchmark::kMicrosecond);
     benchmark::RegisterBenchmark("screen_color/palette/8/plain", BM_ScreenColor8, true)
         ->Unit(benchmark::kMicrosecond);
+    for (Scene scene : {Full, Mid})
+        for (Impl impl : {Ours, Libc}) {
+            const std::string name = std::string("expand/") + kSceneNames[scene] + "/8/" + kImplNames[impl];
+            benchmark::RegisterBenchmark(name.c_str(), BM_Expand, scene, impl)->Unit(benchmark::kMicrosecond);
+        }
 }
 
 } // namespace
@@ -436,6 +560,7 @@ void Register() {
 int main(int argc, char **argv) {
     const char *simd = std::getenv("VANTU_SIMD");
     benchmark::AddCustomContext("VANTU_SIMD", simd != nullptr ? simd : "(highest the CPU has)");
+    DescribeCpu();
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;

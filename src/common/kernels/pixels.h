@@ -36,8 +36,11 @@ using ExpandRectFn = void (*)(uint8_t *dst, ptrdiff_t dstPitch, const uint8_t *s
 
 // One level's kernels, indexed by pixel size in bytes (1 to 4; index 0 unused).
 // The keyed copy leaves a destination pixel alone where the source pixel is 0.
+// A level may come in variants that compute the same bytes in different ways
+// (masked stores or whole-vector stores, say), chosen per CPU.
 struct PixelKernels {
-    const char *name;
+    const char *name;    // the level
+    const char *variant; // "" where the level has one way only
     FillRectFn fill[5];
     CopyRectFn copy; // bytes
     CopyRectFn copyKeyed[5];
@@ -64,12 +67,33 @@ const PixelKernels &ReferenceKernels();
 void ExpandPaletteRows(uint8_t *dst, ptrdiff_t dstPitch, const uint8_t *src, ptrdiff_t srcPitch, int32_t n,
                        int32_t rows, const uint32_t *lut);
 
-// The kernels of `level`, or null when this build or this CPU lacks it.
+// What the kernel choice reads of the CPU, found once: the maker, family and
+// model as CPUID reports them (the family and model with their extended
+// parts added; 0 where there is no CPUID), the highest level it runs, and the
+// features some variants need beyond their level's.
+enum class CpuVendor { Other, Intel, Amd };
+enum CpuFeature : uint32_t { kCpuAvx512Vbmi = 1u << 0 };
+struct CpuFacts {
+    CpuVendor vendor;
+    uint32_t family;
+    uint32_t model;
+    uint32_t features; // CpuFeature bits
+    KernelLevel level;
+};
+const CpuFacts &Cpu();
+
+// The kernels of `level` in the variant chosen for this CPU, or null when
+// this build or this CPU lacks the level.
 const PixelKernels *KernelsForLevel(KernelLevel level);
 
+// Variant `index` (from 0) of `level` among those this CPU can run; null past
+// the last one, or when the level is missing. Every variant gives the same bytes.
+const PixelKernels *KernelVariant(KernelLevel level, int index);
+
 // The kernels clear, copy and the palette search use: the highest level the
-// CPU supports, chosen once; the environment variable VANTU_SIMD (reference,
-// portable, sse2, avx2, avx512) caps it at that level.
+// CPU supports, in its chosen variant, chosen once; the environment variable
+// VANTU_SIMD (reference, portable, sse2, avx2, avx512) caps it at that level,
+// and "level/variant" (avx512/merged, say) also names the variant.
 const PixelKernels &ActiveKernels();
 
 } // namespace vantu

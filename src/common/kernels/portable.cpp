@@ -48,6 +48,7 @@ struct VecPortable : NarrowRows16 {
         return (q[0] & q[1]) == ~uint64_t{0};
     }
     static Vec Blend(Vec src, Vec dst, Vec keep) { return (src & ~keep) | (dst & keep); }
+    static Vec Merge(Vec s, Vec d, Vec clear) { return s | (d & clear); }
 
     static Vec Set1(uint32_t x) { return reinterpret_cast<Vec>(U32x4{x, x, x, x}); }
     static Vec Xor(Vec a, Vec b) { return a ^ b; }
@@ -135,7 +136,7 @@ void VecPortable::Keyed3Row(uint8_t *dst, const uint8_t *src, size_t bytes) {
     KeyedPixels<3>(dst + at, src + at, (bytes - at) / 3);
 }
 
-constexpr PixelKernels kPortable = MakeKernels<VecPortable>("portable");
+constexpr PixelKernels kPortable = MakeKernels<VecPortable>("portable", "");
 
 } // namespace
 

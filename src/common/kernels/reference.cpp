@@ -70,9 +70,13 @@ uint32_t NearestEntry(const uint32_t *entries, uint32_t colour) {
 }
 
 constexpr PixelKernels kReference = {
-    "reference",  {nullptr, FillRect<1>, FillRect<2>, FillRect<3>, FillRect<4>},
-    CopyRect,     {nullptr, CopyRectKeyed<1>, CopyRectKeyed<2>, CopyRectKeyed<3>, CopyRectKeyed<4>},
-    NearestEntry, ExpandPaletteRows,
+    "reference",
+    "",
+    {nullptr, FillRect<1>, FillRect<2>, FillRect<3>, FillRect<4>},
+    CopyRect,
+    {nullptr, CopyRectKeyed<1>, CopyRectKeyed<2>, CopyRectKeyed<3>, CopyRectKeyed<4>},
+    NearestEntry,
+    ExpandPaletteRows,
 };
 
 } // namespace

@@ -49,7 +49,7 @@ uint32_t NearestEntrySse2(const uint32_t *entries, uint32_t colour) {
     return (key & 31u) * 8 + LowestSetBit(lanes) / 2;
 }
 
-constexpr PixelKernels kSse2 = MakeKernels<Vec128>("sse2", NearestEntrySse2);
+constexpr PixelKernels kSse2 = MakeKernels<Vec128>("sse2", "", NearestEntrySse2, ExpandRect<ExpandRow128>);
 
 } // namespace
 
