@@ -10,14 +10,14 @@
 
 vantu::Library OpenDriverLibrary(const std::string &path) { return vantu::Library::Open(path.c_str()); }
 
-std::string DefaultLibraryPath() {
+std::string DefaultLibraryPath(const char *file) {
     char buffer[MAX_PATH];
     const DWORD n = GetModuleFileNameA(nullptr, buffer, MAX_PATH);
     if (n == 0 || n >= MAX_PATH)
-        return kDriverFileName;
+        return file;
     std::string exe(buffer, n);
     const size_t slash = exe.find_last_of("\\/");
-    return slash == std::string::npos ? std::string(kDriverFileName) : exe.substr(0, slash + 1) + kDriverFileName;
+    return slash == std::string::npos ? std::string(file) : exe.substr(0, slash + 1) + file;
 }
 
 #else
@@ -28,14 +28,14 @@ vantu::Library OpenDriverLibrary(const std::string &path) {
     return vantu::Library::Open(file.c_str());
 }
 
-std::string DefaultLibraryPath() {
+std::string DefaultLibraryPath(const char *file) {
     char buffer[4096];
     const ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer);
     if (n <= 0 || static_cast<size_t>(n) >= sizeof buffer)
-        return kDriverFileName;
+        return file;
     std::string exe(buffer, static_cast<size_t>(n));
     const size_t slash = exe.rfind('/');
-    return slash == std::string::npos ? std::string(kDriverFileName) : exe.substr(0, slash + 1) + kDriverFileName;
+    return slash == std::string::npos ? std::string(file) : exe.substr(0, slash + 1) + file;
 }
 
 #endif

@@ -17,8 +17,11 @@ inline constexpr const char *kDriverFileName = "libvantu_mem.so";
 // the working folder, not in the system's library paths.
 vantu::Library OpenDriverLibrary(const std::string &path);
 
-// The driver library's path beside this executable (just the file name if the
-// executable's own path cannot be found).
-std::string DefaultLibraryPath();
+// The window driver's file (Linux only).
+inline constexpr const char *kWindowDriverFileName = "libvantu_sdl.so";
+
+// The path of the library `file` beside this executable (just the file name
+// if the executable's own path cannot be found).
+std::string DefaultLibraryPath(const char *file = kDriverFileName);
 
 #endif

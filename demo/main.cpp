@@ -1,6 +1,7 @@
 // vantu-demo: loads the memory screen driver like any host, draws one scene
 // into a memory screen of every requested pixel format and writes the results
-// as PNG images.
+// as PNG images; with --window, animates the scene in a window through the
+// window driver.
 #include <cstdio>
 #include <filesystem>
 #include <new>
@@ -12,6 +13,9 @@
 #include "options.h"
 #include "png_writer.h"
 #include "render.h"
+#if defined(VANTU_DEMO_WINDOW)
+#include "window.h"
+#endif
 
 namespace {
 
@@ -30,6 +34,13 @@ int Run(int argc, char **argv) {
     if (options.help) {
         std::fputs(UsageText("vantu-demo").c_str(), stdout);
         return 0;
+    }
+    if (options.window) {
+#if defined(VANTU_DEMO_WINDOW)
+        return RunWindow(options, error) ? 0 : Failure(error);
+#else
+        return Failure("--window: this vantu-demo was built without SDL2");
+#endif
     }
 
     namespace fs = std::filesystem;
@@ -50,7 +61,7 @@ int Run(int argc, char **argv) {
     for (const ScreenFormat *format : options.formats) {
         RgbImage image;
         const vantu::DebugSink debug = options.verbose ? vantu::DebugSink(PrintDebugMessage) : vantu::DebugSink();
-        if (!RenderScene(library.Init(), debug, *format, options.width, options.height, image, error))
+        if (!RenderScene(library.Init(), debug, *format, options.width, options.height, options.frame, image, error))
             return Failure(error);
         const std::string path = (outDir / ("demo-" + std::string(format->name) + ".png")).string();
         if (!WritePng(path, image, error))

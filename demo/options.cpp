@@ -24,6 +24,17 @@ bool ParseSize(std::string_view text, Options &options, std::string &error) {
     return true;
 }
 
+bool ParseCount(std::string_view option, std::string_view text, int &count, std::string &error) {
+    const char *end = text.data() + text.size();
+    const auto [ptr, ec] = std::from_chars(text.data(), end, count);
+    if (text.empty() || ec != std::errc() || ptr != end || count < 1 || count > kMaxFrame) {
+        error = "bad " + std::string(option) + " '" + std::string(text) + "': expected a number from 1 to " +
+                std::to_string(kMaxFrame);
+        return false;
+    }
+    return true;
+}
+
 bool ParseFormats(std::string_view list, Options &options, std::string &error) {
     options.formats.clear();
     while (true) {
@@ -58,7 +69,8 @@ bool ParseOptions(int argc, const char *const *argv, Options &options, std::stri
             arg = arg.substr(0, eq);
             hasValue = true;
         }
-        const bool takesValue = arg == "--out" || arg == "--formats" || arg == "--size" || arg == "--library";
+        const bool takesValue = arg == "--out" || arg == "--formats" || arg == "--size" || arg == "--library" ||
+                                arg == "--frame" || arg == "--frames" || arg == "--screenshot";
         if (takesValue && !hasValue) {
             if (i + 1 >= argc) {
                 error = "option " + std::string(arg) + " needs a value";
@@ -89,6 +101,21 @@ bool ParseOptions(int argc, const char *const *argv, Options &options, std::stri
         } else if (arg == "--size") {
             if (!ParseSize(value, options, error))
                 return false;
+            options.sizeGiven = true;
+        } else if (arg == "--frame") {
+            if (!ParseCount(arg, value, options.frame, error))
+                return false;
+        } else if (arg == "--window") {
+            options.window = true;
+        } else if (arg == "--frames") {
+            if (!ParseCount(arg, value, options.frames, error))
+                return false;
+        } else if (arg == "--screenshot") {
+            if (value.empty()) {
+                error = "option --screenshot needs a file";
+                return false;
+            }
+            options.screenshot = value;
         } else if (arg == "--formats") {
             if (!ParseFormats(value, options, error))
                 return false;
@@ -98,6 +125,16 @@ bool ParseOptions(int argc, const char *const *argv, Options &options, std::stri
             return false;
         }
     }
+    if (options.window && (formatsGiven || options.frame != 0)) {
+        error = "--formats and --frame are for the memory driver's images, not for --window";
+        return false;
+    }
+    if (!options.window && (options.frames != 0 || !options.screenshot.empty())) {
+        error = "--frames and --screenshot need --window";
+        return false;
+    }
+    if (options.window && !options.sizeGiven)
+        options.width = 640, options.height = 400;
     if (!formatsGiven)
         for (const ScreenFormat &format : kScreenFormats)
             options.formats.push_back(&format);
@@ -118,7 +155,15 @@ std::string UsageText(const char *program) {
            "  --size WxH      screen size, each side 1.." +
            std::to_string(kMaxSide) +
            " (default: 320x200)\n"
-           "  --library PATH  driver library to load (default: beside this program)\n"
+           "  --frame N       draw frame N of the animation instead of the still scene\n"
+           "  --library PATH  driver library to load (default: beside this program;\n"
+           "                  libvantu_sdl.so with --window)\n"
            "  --verbose       print the driver's debug messages on stderr\n"
-           "  --help          show this text\n";
+           "  --help          show this text\n"
+           "\n"
+           "Window mode (the window driver, SDL2):\n"
+           "  --window        animate the scene in a window of --size (default: 640x400)\n"
+           "                  through the window driver until the window is closed\n"
+           "  --frames N      stop after N frames\n"
+           "  --screenshot F  write the last frame the driver presented to F as PNG\n";
 }

@@ -8,6 +8,8 @@
 
 #include <png.h>
 
+#include "scene.h"
+
 namespace {
 
 // libpng reports errors by longjmp; this frame holds no C++ objects so that
@@ -37,11 +39,6 @@ bool WriteRows(FILE *file, const RgbImage &image) {
     return true;
 }
 
-// 3x5 digits, one row per byte, bit 2 the leftmost column.
-constexpr uint8_t kDigits[10][5] = {{7, 5, 5, 5, 7}, {2, 6, 2, 2, 7}, {7, 1, 7, 4, 7}, {7, 1, 3, 1, 7},
-                                    {5, 5, 7, 1, 1}, {7, 4, 7, 1, 7}, {7, 4, 7, 5, 7}, {7, 1, 1, 2, 2},
-                                    {7, 5, 7, 5, 7}, {7, 5, 7, 1, 7}};
-
 void DrawLabel(RgbImage &sheet, int left, int top, const std::string &text) {
     for (char ch : text) {
         if (ch >= '0' && ch <= '9')
@@ -49,7 +46,7 @@ void DrawLabel(RgbImage &sheet, int left, int top, const std::string &text) {
                 for (int x = 0; x < 3 * kLabelScale; ++x) {
                     const int px = left + x, py = top + y;
                     if (px >= sheet.width || py >= sheet.height ||
-                        !(kDigits[ch - '0'][y / kLabelScale] & (4 >> (x / kLabelScale))))
+                        !(scene::kDigits[ch - '0'][y / kLabelScale] & (4 >> (x / kLabelScale))))
                         continue;
                     std::memset(sheet.rgb.data() + (static_cast<size_t>(py) * static_cast<size_t>(sheet.width) +
                                                     static_cast<size_t>(px)) *

@@ -106,14 +106,40 @@ constexpr std::array<Sprite, kSpriteCount> Sprites(int width, int height) {
             Sprite{Shape::Diamond, -s / 3, -s / 3, kGreen, kGreen}};
 }
 
+// ---- Animation (the window mode's frames; frame 0 is the still scene) ----------
+
+// Where a sprite of side `size` that starts at `start` is after `frame` frames
+// at `speed` pixels a frame: it leaves at the right and comes back at the left.
+constexpr int Moved(int start, int frame, int speed, int size, int width) {
+    const int span = width + size;
+    return ((start + size + frame * speed) % span + span) % span - size;
+}
+
+// The panels rise and sink by up to `amplitude` pixels, one pixel a frame.
+constexpr int Bob(int frame, int amplitude) {
+    if (amplitude <= 0)
+        return 0;
+    const int t = frame % (4 * amplitude);
+    return t < amplitude ? t : t < 3 * amplitude ? 2 * amplitude - t : t - 4 * amplitude;
+}
+static_assert(Moved(-7, 0, 3, 10, 100) == -7 && Moved(95, 2, 3, 10, 100) == -9 && Bob(0, 5) == 0 && Bob(7, 5) == 3);
+
+// 3x5 digits (the frame counter, the contact sheet's labels): one row per
+// byte, bit 2 the leftmost column.
+constexpr uint8_t kDigits[10][5] = {{7, 5, 5, 5, 7}, {2, 6, 2, 2, 7}, {7, 1, 7, 4, 7}, {7, 1, 3, 1, 7},
+                                    {5, 5, 7, 1, 1}, {7, 4, 7, 1, 7}, {7, 4, 7, 5, 7}, {7, 1, 1, 2, 2},
+                                    {7, 5, 7, 5, 7}, {7, 5, 7, 1, 7}};
+constexpr uint32_t kCounter = Colour(127, 127, 127);
+
 // Every colour the scene uses, for the shared palette of the 8-bit screen.
-constexpr std::array<uint32_t, kBands + kShapeColours.size()> AllColours() {
-    std::array<uint32_t, kBands + kShapeColours.size()> all{};
+constexpr std::array<uint32_t, kBands + kShapeColours.size() + 1> AllColours() {
+    std::array<uint32_t, kBands + kShapeColours.size() + 1> all{};
     size_t n = 0;
     for (uint32_t c : kBandColours)
         all[n++] = c;
     for (uint32_t c : kShapeColours)
         all[n++] = c;
+    all[n++] = kCounter;
     return all;
 }
 

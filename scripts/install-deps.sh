@@ -12,7 +12,10 @@ if [ "${1:-all}" = all ]; then
   packages+=(file binutils googletest gcc-multilib g++-multilib qemu-user-static
              binutils-aarch64-linux-gnu libc6-dev-arm64-cross libstdc++-12-dev-arm64-cross
              g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
-             clang libclang-rt-14-dev valgrind python3 unzip doxygen wine64)
+             clang libclang-rt-14-dev valgrind python3 unzip doxygen wine64
+             # The window driver: SDL2 (X11 for reading back what the server
+             # shows), and the X server the window suite starts for itself.
+             libsdl2-dev libx11-dev xvfb)
 fi
 
 missing=()

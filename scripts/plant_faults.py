@@ -67,6 +67,16 @@ FAULTS = [
      "bitmap == nullptr || bitmap == record->screenBitmap)", "bitmap == nullptr)"),
     ("DrawBegin ignores the drawing flag", "src/common/drawlock.cpp",
      "    if (IsDrawing(record))\n        return nullptr;\n    if (!RestoreSurfaces", "    if (!RestoreSurfaces"),
+    ("window: 3-byte pixels shown with red and blue swapped", "src/window/frame_convert.cpp",
+     "uint32_t{in[0]} | uint32_t{in[1]} << 8 | uint32_t{in[2]} << 16", "uint32_t{in[2]} | uint32_t{in[1]} << 8 | uint32_t{in[0]} << 16"),
+    ("window: a reported loss not recreated", "src/window/present_sdl.cpp",
+     "    if (!lost && RendererAlive(presenter))", "    if (RendererAlive(presenter))"),
+    ("window: full screen not centred", "src/window/present_sdl.cpp",
+     "return {static_cast<int>((outWidth - w) / 2), static_cast<int>((outHeight - h) / 2),", "return {0, 0,"),
+    ("window: 8-bit screens shown without their palette", "src/window/window_driver.cpp",
+     "PaletteColours(screen != nullptr ? screen->palette : nullptr, colours)", "PaletteColours(nullptr, colours)"),
+    ("window: a superseded screen's back buffer leaks", "src/window/window_driver.cpp",
+     "    FreeBackBuffer(window); // a superseded screen's: its bitmap no longer points at it\n", ""),
 ]
 
 

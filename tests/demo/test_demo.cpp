@@ -110,6 +110,24 @@ INSTANTIATE_TEST_SUITE_P(AllFormats, DemoImage,
                                     std::string(std::get<1>(p.param).name);
                          });
 
+#if defined(VANTU_DEMO_OUT_WINDOW)
+// What the window driver presented after 120 frames is what the memory
+// driver draws for frame 120, pixel for pixel; the shapes have moved and the
+// counter shows.
+TEST(DemoWindow, LastFrameIsTheMemoryDriversFrame) {
+    Decoded window, memory, still;
+    ASSERT_TRUE(Decode(std::string(VANTU_DEMO_OUT_WINDOW) + "/window-120.png", window));
+    ASSERT_TRUE(Decode(std::string(VANTU_DEMO_OUT_WINDOW) + "/demo-888.png", memory));
+    ASSERT_TRUE(Decode(std::string(VANTU_DEMO_OUT) + "/demo-888.png", still));
+    ASSERT_EQ(window.width, 320);
+    ASSERT_EQ(window.height, 200);
+    EXPECT_TRUE(window.rgb == memory.rgb);
+    EXPECT_FALSE(window.rgb == still.rgb);
+    // "120" in cells of 2 pixels from (4, 4): the 1's top cell, column 1.
+    EXPECT_TRUE(Matches(kScreenFormats[3], window.At(6, 4), scene::kCounter));
+}
+#endif
+
 // Runs the demo; returns its exit status and everything it printed.
 int RunDemo(const std::string &args, std::string &output) {
     const std::string command = std::string("\"") + VANTU_DEMO_EXE + "\" " + args + " 2>&1";
@@ -135,6 +153,10 @@ TEST(DemoArguments, BadOnesGiveOneLineAndFailure) {
         {"--verbose=yes" + out, "takes no value"},
         {"--out", "needs a value"},
         {std::string("--library \"") + VANTU_DEMO_NOENTRY + "\"" + out, "no entry point VANTU_DLL_Init"},
+        {"--frame 0" + out, "bad --frame '0'"},
+        {"--frames 5" + out, "need --window"},
+        {"--window --formats 8", "not for --window"},
+        {"--window --frames -1", "bad --frames"},
     };
     for (const auto &c : cases) {
         std::string output;
