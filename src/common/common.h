@@ -40,6 +40,13 @@ void CommonDetachList(SCommonList *list);
 extern DebugMsgFunc CommonDefaultDebugMsgFunc;
 void CommonSetDefaultDebugMsgFunc(DebugMsgFunc func);
 
+// An entry point's first steps on its new record: every slot, hook and field
+// of `table` over it (its header kept), the host's debug function stored for
+// the record and as the module default (the last call's wins for every
+// record), and the driver's name. CommonDoInit follows.
+void CommonFillDriverRecord(SCommonRec *record, const SCommonRec &table, const char *name,
+                            DebugMsgFunc hostDebugFunc);
+
 SCommonRec *CommonInit(uint32_t hostHandle);
 SCommonRec *CommonInitFail(uint32_t hostHandle);
 SCommonRec *CommonDoInit(SCommonRec *record, uint32_t hostHandle);

@@ -95,6 +95,16 @@ void CommonSetDefaultDebugMsgFunc(DebugMsgFunc func) {
     std::atomic_ref<DebugMsgFunc>(CommonDefaultDebugMsgFunc).store(func, std::memory_order_relaxed);
 }
 
+void CommonFillDriverRecord(SCommonRec *record, const SCommonRec &table, const char *name,
+                            DebugMsgFunc hostDebugFunc) {
+    const SCommonHeader header = record->header;
+    *record = table;
+    record->header = header;
+    CommonSetDefaultDebugMsgFunc(hostDebugFunc);
+    record->hostDebugFunc = hostDebugFunc;
+    record->name = name;
+}
+
 SCommonRec *CommonInit(uint32_t hostHandle) {
     SCommonRec *record = CommonNewDriverRecord<SCommonRec>();
     return record != nullptr ? CommonDoInit(record, hostHandle) : nullptr;

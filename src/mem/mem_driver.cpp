@@ -93,14 +93,6 @@ extern "C" VANTU_EXPORT SCommonRec *VANTU_CALL VANTU_DLL_Init(uint32_t hostHandl
     if (mem == nullptr)
         return nullptr;
     SCommonRec *record = &mem->common;
-    const SCommonHeader header = record->header;
-    *record = kTable;
-    record->header = header;
-
-    // The last call's function becomes the default for every record of the library.
-    CommonSetDefaultDebugMsgFunc(hostDebugFunc);
-    record->hostDebugFunc = hostDebugFunc;
-
-    record->name = kDriverName;
+    CommonFillDriverRecord(record, kTable, kDriverName, hostDebugFunc);
     return CommonDoInit(record, hostHandle);
 }

@@ -288,16 +288,8 @@ extern "C" VANTU_EXPORT SCommonRec *VANTU_CALL VANTU_DLL_Init(uint32_t hostHandl
     if (window == nullptr)
         return nullptr;
     SCommonRec *record = &window->common;
-    SCommonHeader header = record->header;
-    header.destruct = Destruct;
-    *record = kTable;
-    record->header = header;
-
-    // The last call's function becomes the default for every record of the library.
-    CommonSetDefaultDebugMsgFunc(hostDebugFunc);
-    record->hostDebugFunc = hostDebugFunc;
-
-    record->name = kDriverName;
+    CommonFillDriverRecord(record, kTable, kDriverName, hostDebugFunc);
+    record->header.destruct = Destruct;
     if (HoldVideo(window))
         record->numSubDevices = PlatformBackend().HighestDisplay();
     return CommonDoInit(record, hostHandle);
